@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dmidec/process.h"
+
+// The seam to the setup-control tool "./SCELNX_64" in the current directory. Commands talk to
+// the tool only through a ToolRunner, so that tests can put a recording fake in its place.
+namespace nvram {
+
+class ToolRunner {
+ public:
+  virtual ~ToolRunner() = default;
+  // True when "SCELNX_64" can be opened for reading in the current directory.
+  virtual bool present() = 0;
+  // Runs the tool with these argument words (the words after "./SCELNX_64"), no shell involved.
+  virtual ProcessResult run(const std::vector<std::string>& args) = 0;
+};
+
+// The real tool: "SCELNX_64" in the current directory, started directly.
+class SystemTool : public ToolRunner {
+ public:
+  bool present() override;
+  ProcessResult run(const std::vector<std::string>& args) override;
+};
+
+// Presence check: prints "No SCELNX_64 found!" and returns 3 when the tool is absent, else 0.
+int check_tool(ToolRunner& tool);
+
+// Runs the tool. Exit code 1, a tool that could not be started and a tool ended by a signal print
+// "Error occurred during BIOS setting operation!" and give 1; any other exit code gives 0.
+int run_tool(ToolRunner& tool, const std::vector<std::string>& args);
+
+}  // namespace nvram

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+// RAII ownership of a C stream, and checked writes for the files the program creates.
+//
+// Every file that the program writes is written through an OutFile: each write is checked, and
+// close() reports whether the whole file reached the disk. A failed write (full disk, file-size
+// limit, I/O error) is reported once as "Error, cannot write file %s\r\n" by finish().
+namespace nvram {
+
+class File {
+ public:
+  File() = default;
+  File(const std::string& name, const char* mode) : f_(std::fopen(name.c_str(), mode)) {}
+  ~File() { reset(); }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& o) noexcept : f_(o.f_) { o.f_ = nullptr; }
+  File& operator=(File&& o) noexcept {
+    if (this != &o) {
+      reset();
+      f_ = o.f_;
+      o.f_ = nullptr;
+    }
+    return *this;
+  }
+
+  explicit operator bool() const { return f_ != nullptr; }
+  std::FILE* get() const { return f_; }
+
+  // Closes the stream; returns false when the close (the final flush) failed.
+  bool close() {
+    if (!f_) return true;
+    int rc = std::fclose(f_);
+    f_ = nullptr;
+    return rc == 0;
+  }
+
+ private:
+  void reset() {
+    if (f_) std::fclose(f_);
+    f_ = nullptr;
+  }
+  std::FILE* f_ = nullptr;
+};
+
+// A file being created. Writes after the first failure are skipped; finish() closes the file and
+// tells whether every byte was written.
+class OutFile {
+ public:
+  OutFile(std::string name, const char* mode) : name_(std::move(name)), file_(name_, mode) {}
+
+  explicit operator bool() const { return static_cast<bool>(file_); }
+  const std::string& name() const { return name_; }
+  std::FILE* get() const { return file_.get(); }
+
+  void write(std::string_view bytes) {
+    if (!ok_ || !file_ || bytes.empty()) return;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) ok_ = false;
+  }
+
+  // Closes the file. On any failed write or close prints "Error, cannot write file %s\r\n" and
+  // returns false.
+  bool finish();
+
+ private:
+  std::string name_;
+  File file_;
+  bool ok_ = true;
+};
+
+// Prints "Error, cannot open file %s\r\n".
+void print_cannot_open(std::string_view name);
+
+}  // namespace nvram
+
+namespace nvram {
+
+// True when the two names denote one file: the same existing file (device and inode) or, for
+// names that do not exist yet, the same path once the directory part is resolved.
+bool same_file(const std::string& a, const std::string& b);
+
+// Prints "Error, file name conflict: %s\r\n".
+void print_conflict(std::string_view name);
+
+}  // namespace nvram
