@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// What the readers and writers of setup scripts and record files share: the record-file line,
+// the question-key rule and the record-file name rule.
+namespace nvram {
+
+// A field of a record (question key, default value, current value) holds at most 63 characters.
+inline constexpr std::size_t kFieldMax = 63;
+
+// Codes 33 to 126, '!' to '~'.
+inline bool is_visible(unsigned char c) { return c >= 0x21 && c <= 0x7E; }
+
+inline bool is_hex_digit(unsigned char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// One record-file line: "{key},[default],<current>\r\n".
+std::string record_line(std::string_view key, std::string_view default_value,
+                        std::string_view current_value);
+
+// The question key of a Setup line: the visible characters after the line's first '=', up to the
+// first CR, LF or '/' or the end of the line, at most 63 of them. No '=' gives the empty key.
+// The reader and the merge both use this, so the two keys of one question agree byte for byte.
+std::string question_key(std::string_view setup_line);
+
+// The record file of a setup script: the directory part (up to and including the last '/') as
+// typed, then the last component up to its first '.' that is not its first character, then
+// ".ini". A last component without such a '.' is kept whole.
+std::string record_file_name(std::string_view script_name);
+
+}  // namespace nvram

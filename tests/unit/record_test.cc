@@ -1,0 +1,77 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "script/line_source.h"
+#include "script/record.h"
+
+namespace nvram {
+namespace {
+
+TEST(RecordFileName, FollowsTheNameRule) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"setup.txt", "setup.ini"},         {"my.setup.txt", "my.ini"},
+      {"./setup.txt", "./setup.ini"},     {"../cfg.v2/setup.txt", "../cfg.v2/setup.ini"},
+      {"setup", "setup.ini"},             {".hidden", ".hidden.ini"},
+      {".hidden.txt", ".hidden.ini"},     {"biostemp.sh", "biostemp.ini"},
+      {"dir.d/", "dir.d/.ini"},           {"/abs/x.y.z", "/abs/x.ini"},
+  };
+  for (const auto& [script, record] : cases) EXPECT_EQ(record_file_name(script), record) << script;
+}
+
+TEST(QuestionKey, VisibleCharactersAfterTheFirstEquals) {
+  EXPECT_EQ(question_key("Setup Question = Quiet Boot\r\n"), "QuietBoot");
+  EXPECT_EQ(question_key("Setup Question\t= Wake on LAN/WLAN\r\n"), "WakeonLAN");
+  EXPECT_EQ(question_key("Setup Question = a=b [1]\n"), "a=b[1]");
+  EXPECT_EQ(question_key("Setup Question\r\n"), "");
+  EXPECT_EQ(question_key("Setup Question = \xB5s\xA0x"), "sx");
+  EXPECT_EQ(question_key("Setup Question = " + std::string(70, 'k')), std::string(63, 'k'));
+}
+
+TEST(RecordLine, Format) {
+  EXPECT_EQ(record_line("QuietBoot", "00", "01"), "{QuietBoot},[00],<01>\r\n");
+  EXPECT_EQ(record_line("", "?", ""), "{},[?],<>\r\n");
+}
+
+std::vector<std::string> pieces_of(const std::string& bytes) {
+  std::FILE* f = std::tmpfile();
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::rewind(f);
+  LineSource src(f);
+  std::vector<std::string> out;
+  std::string_view piece;
+  while (src.next(piece)) out.emplace_back(piece);
+  std::fclose(f);
+  return out;
+}
+
+TEST(LineSource, DeliversPiecesOfAtMost299Bytes) {
+  EXPECT_EQ(pieces_of("a\r\nb\n\nc"), (std::vector<std::string>{"a\r\n", "b\n", "\n", "c"}));
+  std::string line(299, 'x');
+  EXPECT_EQ(pieces_of(line + "\n"), (std::vector<std::string>{line, "\n"}));
+  std::string long_line(400, 'y');
+  EXPECT_EQ(pieces_of(long_line + "\r\nz"),
+            (std::vector<std::string>{std::string(299, 'y'), std::string(101, 'y') + "\r\n", "z"}));
+  EXPECT_EQ(pieces_of(""), std::vector<std::string>{});
+}
+
+TEST(LineSource, TextEndsAtTheFirstNul) {
+  EXPECT_EQ(pieces_of(std::string("ab\0cd\nef\n", 9)), (std::vector<std::string>{"ab", "ef\n"}));
+  // Pieces are cut by the raw bytes, NULs included.
+  std::string raw(298, 'q');
+  raw[0] = '\0';
+  EXPECT_EQ(pieces_of(raw + "rs\n"), (std::vector<std::string>{"", "s\n"}));
+}
+
+TEST(LineSource, ManyPiecesAcrossBufferRefills) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "{Key" + std::to_string(i) + "},[00],<01>\r\n";
+  std::vector<std::string> got = pieces_of(text);
+  ASSERT_EQ(got.size(), 20000u);
+  EXPECT_EQ(got[12345], "{Key12345},[00],<01>\r\n");
+}
+
+}  // namespace
+}  // namespace nvram
