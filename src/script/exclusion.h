@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The exclusion list "Exclude.txt": setup questions that the comparisons pass over.
+namespace nvram {
+
+inline constexpr int kExclusionLines = 100;     // lines read, comments included
+inline constexpr std::size_t kExclusionEntry = 64;  // characters kept per entry
+
+struct ExclusionTable {
+  std::vector<std::string> entries;  // in file order; an entry may be empty
+};
+
+// Loads "Exclude.txt" from the current directory: of its first 100 lines (299-byte pieces count
+// as lines), each that does not begin with '/' gives one entry made of its visible characters,
+// at most 64. Returns 0, or prints "can't open Exclude.txt" (no line end) and returns 3.
+int load_exclusion_list(ExclusionTable& table);
+
+// True when the key, with its space characters removed, equals one of the entries.
+bool is_excluded(std::string_view key, const ExclusionTable& table);
+
+}  // namespace nvram

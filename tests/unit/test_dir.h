@@ -1,0 +1,30 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+// A fresh scratch directory that is the current directory for the life of the object.
+class ScratchDir {
+ public:
+  ScratchDir() : old_(std::filesystem::current_path()) {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "nvram-test-XXXXXX").string();
+    char* made = ::mkdtemp(tmpl.data());
+    path_ = made ? made : tmpl;
+    std::filesystem::current_path(path_);
+  }
+  ~ScratchDir() {
+    std::filesystem::current_path(old_);
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path old_;
+  std::filesystem::path path_;
+};
