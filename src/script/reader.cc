@@ -36,7 +36,9 @@ struct Record {
   bool open = false;
 };
 
-bool is_line_end(char c) { return c == '\r' || c == '\n'; }
+bool is_line_end(char c) {
+  return c == '\r' || c == '\n';
+}
 
 // A single character, a line that starts with a line end, or one without a visible character.
 bool is_blank(std::string_view line) {

@@ -157,7 +157,8 @@ TEST(ScriptConvert, BlankLines) {
   // Each of these ends the question before its Value line: a single character (the text ends at
   // the NUL), a line that starts with a carriage return, one without a visible character, one
   // that starts with NUL.
-  const std::string blanks[] = {std::string("x\0yz\n", 5), "\r x\n", " \t\x7F\xA0\xFF\n", std::string("\0Value =1\n", 10)};
+  const std::string blanks[] = {std::string("x\0yz\n", 5), "\r x\n", " \t\x7F\xA0\xFF\n",
+                                std::string("\0Value =1\n", 10)};
   for (const std::string& blank : blanks) {
     Result r = convert("Setup Question = A\n" + blank + "Value =7\n\n");
     EXPECT_EQ(r.count, 1) << blank;
@@ -213,7 +214,8 @@ TEST(ScriptConvert, FieldLimit) {
     std::string record;
   } cases[] = {
       // Keys and Options and Value lines keep 63 characters and go on as usual.
-      {"Setup Question = " + d70 + "\nValue =1\n", "{" + std::string(63, 'c') + "},[?],<1>\r\n"},
+      {"Setup Question = " + d70 + "\nValue =1\n",
+       std::string("{") + std::string(63, 'c') + "},[?],<1>\r\n"},
       {"Setup Question = Q\nOptions =[" + d70 + "]\n *[01]\n", "{Q},[?],<01>\r\n"},
       {"Setup Question = Q\nValue =" + d70 + "\n", "{Q},[?],<" + std::string(63, 'c') + ">\r\n"},
       // A BIOS line at the limit passes the rest of the question over.
@@ -353,7 +355,8 @@ TEST(ScriptConvert, NeverEmptiesItsOwnScript) {
 TEST(ScriptConvert, FailedWriteIsReported) {
   ScratchDir dir;
   std::string script;
-  for (int i = 0; i < 1000; ++i) script += "Setup Question = Q" + std::to_string(i) + "\nValue =1\n\n";
+  for (int i = 0; i < 1000; ++i)
+    script += "Setup Question = Q" + std::to_string(i) + "\nValue =1\n\n";
   write_file("setup.txt", script);
 
   rlimit old{};
@@ -380,8 +383,7 @@ TEST(ScriptConvert, HundredThousandQuestionsConvertQuickly) {
   script.reserve(100000 * 200);
   for (int i = 0; i < 100000; ++i) {
     std::string n = std::to_string(i);
-    script += "Setup Question\t= Question " + n +
-              "\r\nHelp String\t= Some help\r\nToken\t=" + n +
+    script += "Setup Question\t= Question " + n + "\r\nHelp String\t= Some help\r\nToken\t=" + n +
               "\t// Do NOT change this line\r\nOffset\t=1A\r\nWidth\t=01\r\n"
               "BIOS Default\t=[00]Disabled \r\nOptions\t=[00]Disabled\t// Move\r\n"
               "         *[01]Enabled\r\n\r\n";
@@ -390,15 +392,15 @@ TEST(ScriptConvert, HundredThousandQuestionsConvertQuickly) {
   int count = 0;
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(process_script_convert("big.txt", count), 0);
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                std::chrono::steady_clock::now() - start).count();
+  std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
+  const int ms = static_cast<int>(took.count());
   EXPECT_EQ(count, 100000);
   std::string records = read_file("big.ini");
   const std::string head = "{Question0},[00],<01>\r\n{Question1},[00],<01>\r\n";
   EXPECT_EQ(records.substr(0, head.size()), head);
   EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 100000);
   EXPECT_LT(ms, 5000);  // a generous bound: debug and sanitizer builds are slower
-  RecordProperty("convert_ms", static_cast<int>(ms));
+  RecordProperty("convert_ms", ms);
 }
 
 TEST(ScriptConvert, RealExport) {
@@ -420,12 +422,12 @@ TEST(ScriptConvert, RealExport) {
     lines.push_back(line.substr(0, line.size() - 1));
   }
   ASSERT_EQ(lines.size(), 5236u);
-  EXPECT_EQ(lines[0], "{ResetNVRAM},[1],<1>");           // "BIOS Default\t=1 ", "Value\t=1\t// ..."
-  EXPECT_EQ(lines[2], "{SystemLanguage},[?],<00>");      // no BIOS line, options indented by tabs
-  EXPECT_EQ(lines[11], "{PUISEnable},[00],<00>");        // the starred option-list line wins
-  EXPECT_EQ(lines[17], "{CSPL1Value},[4500],<4500>");    // "=<4500>" on both lines
+  EXPECT_EQ(lines[0], "{ResetNVRAM},[1],<1>");         // "BIOS Default\t=1 ", "Value\t=1\t// ..."
+  EXPECT_EQ(lines[2], "{SystemLanguage},[?],<00>");    // no BIOS line, options indented by tabs
+  EXPECT_EQ(lines[11], "{PUISEnable},[00],<00>");      // the starred option-list line wins
+  EXPECT_EQ(lines[17], "{CSPL1Value},[4500],<4500>");  // "=<4500>" on both lines
   EXPECT_EQ(lines[2532], "{PCIeRPLocationforIMR},[?],<?>");  // a blank line before its Options
-  EXPECT_EQ(lines[1743], "{CustomHID},[?],<>");          // Value\t=""
+  EXPECT_EQ(lines[1743], "{CustomHID},[?],<>");              // Value\t=""
   EXPECT_EQ(lines.back(), "{BootOption#1},[00],<00>");
 }
 
