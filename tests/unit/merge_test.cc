@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "script/merge.h"
+#include "script/record.h"
 #include "test_dir.h"
 
 namespace nvram {
@@ -311,13 +312,13 @@ class ReferenceMerge {
       if (!selected) {
         if (b >= 1 && text[b - 1] == '*') text[b - 1] = ' ';
       } else if (b == 0) {
-        text.insert(0, "*");
+        text.insert(0, 1, '*');
       } else if (text[b - 1] == '=') {
         if (b >= 2 && (text[b - 2] == ' ' || text[b - 2] == '\t')) {
           text[b - 2] = '=';
           text[b - 1] = '*';
         } else {
-          text.insert(b, "*");
+          text.insert(b, 1, '*');
         }
       } else {
         text[b - 1] = '*';
@@ -379,11 +380,14 @@ std::string random_differences(std::mt19937& rng) {
   for (int i = 0; i < lines; ++i) {
     switch (rng() % 10) {
       case 0: text += "\r\n"; break;
-      case 1: text += "{" + std::string(rng() % 400, 'k') + "},[0],<01>\r\n"; break;
-      default: text += "{" + pick(keys) + "},[" + pick(values) + "],<" + pick(values) + ">\r\n";
+      case 1: text += record_line(std::string(rng() % 400, 'k'), "0", "01"); break;
+      default: text += record_line(pick(keys), pick(values), pick(values));
     }
   }
-  if (rng() % 4 == 0) text += "{" + pick(keys) + "},[0],<01>";
+  if (rng() % 4 == 0) {
+    std::string last = record_line(pick(keys), "0", "01");
+    text.append(last, 0, last.size() - 2);  // no line end
+  }
   return text;
 }
 
@@ -398,6 +402,35 @@ TEST(Merge, IndexedLookupEqualsTheLineByLineWalk) {
     put("Difftemp.ini", diff);
     std::string expected = ReferenceMerge("setup.txt", "Difftemp.ini").run();
     ASSERT_EQ(merge(script, diff), expected);
+  }
+}
+
+TEST(Merge, RealScriptsAgreeWithTheLineByLineWalk) {
+  const fs::path corpus = fs::path(NVRAM_SHARED_DIR) / "corpus" / "real";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no real scripts at " << corpus;
+  ScratchDir dir;
+  const char* const values[] = {"00", "01", "03", "1", "0A"};
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    if (entry.path().extension() != ".txt") continue;
+    SCOPED_TRACE(entry.path().string());
+    std::string script = get(entry.path().string());
+    EXPECT_EQ(merge(script, ""), script);
+    // Every 50th question, listed backwards, with the values of its options and Value lines.
+    std::vector<std::string> keys;
+    std::istringstream lines(script);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("Setup", 0) == 0) keys.push_back(question_key(line));
+    }
+    std::string diff;
+    for (std::size_t i = keys.size(); i-- > 0;) {
+      if (i % 50 == 0) diff += record_line(keys[i], "00", values[i % std::size(values)]);
+    }
+    put("setup.txt", script);
+    put("Difftemp.ini", diff);
+    std::string expected = ReferenceMerge("setup.txt", "Difftemp.ini").run();
+    std::string merged = merge(script, diff);
+    EXPECT_NE(merged, script);
+    EXPECT_EQ(merged, expected);
   }
 }
 

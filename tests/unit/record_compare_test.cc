@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "script/exclusion.h"
+#include "script/record.h"
 #include "script/record_compare.h"
 #include "test_dir.h"
 
@@ -251,7 +252,7 @@ std::string random_record_file(std::mt19937& rng) {
     switch (rng() % 20) {
       case 0: text += "\r\n"; break;
       case 1: text += "junk line\n"; break;
-      case 2: text += "{" + std::string(rng() % 400, 'L') + "},[0],<1>\r\n"; break;
+      case 2: text += record_line(std::string(rng() % 400, 'L'), "0", "1"); break;
       case 3: text += std::string("{A},[0],<0") + '\0' + "1>\r\n"; break;
       default:
         text += std::string("{") + pick(keys) + "},[" + pick(values) + "],<" + pick(values) + ">";
