@@ -1,14 +1,13 @@
 #include <cstdio>
-#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "nvram/commands.h"
 #include "script/exclusion.h"
 #include "script/file.h"
 #include "script/line_source.h"
+#include "script/partner_search.h"
 #include "script/reader.h"
 #include "script/record.h"
 #include "script/status.h"
@@ -52,47 +51,6 @@ bool read_records(const std::string& name, std::vector<KeyValue>& records) {
   while (lines.next(piece)) records.push_back(scan_record(piece));
   return true;
 }
-
-// The saved records with, per key, the lines not yet paired. A search starts at the carried-over
-// position, runs to the end of the file and then once more from the top; a paired line is never
-// paired again. Holding the unpaired lines per key gives the same partner as reading the file
-// line by line, at a cost that does not depend on the order of the questions.
-class SavedRecords {
- public:
-  explicit SavedRecords(std::vector<KeyValue> records) : records_(std::move(records)) {
-    for (std::size_t i = 0; i < records_.size(); ++i) unpaired_[records_[i].key].insert(i);
-  }
-
-  // Whether the forward search for `key` from the search position meets the end of the file.
-  bool reaches_end(const std::string& key) const { return first_unpaired(key, position_) < 0; }
-
-  // Pairs `key` with its partner: the first unpaired line at or after the search position, else
-  // the first unpaired line from the top. Returns the partner, or nullptr (the search position
-  // then goes back to the top, where the last end of file left it).
-  const KeyValue* pair(const std::string& key) {
-    long at = first_unpaired(key, position_);
-    if (at < 0) at = first_unpaired(key, 0);
-    if (at < 0) {
-      position_ = 0;
-      return nullptr;
-    }
-    unpaired_[key].erase(static_cast<std::size_t>(at));
-    position_ = static_cast<std::size_t>(at) + 1;
-    return &records_[static_cast<std::size_t>(at)];
-  }
-
- private:
-  long first_unpaired(const std::string& key, std::size_t from) const {
-    auto it = unpaired_.find(key);
-    if (it == unpaired_.end()) return -1;
-    auto line = it->second.lower_bound(from);
-    return line == it->second.end() ? -1 : static_cast<long>(*line);
-  }
-
-  std::vector<KeyValue> records_;
-  std::unordered_map<std::string, std::set<std::size_t>> unpaired_;
-  std::size_t position_ = 0;
-};
 
 // None of the files that -c writes may be the saved script: not "biostemp.sh", not
 // "biostemp.ini", not the saved script's own record file.
@@ -138,7 +96,8 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
     return kMissingFile;
   }
 
-  SavedRecords search(std::move(saved_lines));
+  PartnerSearch search;
+  for (const KeyValue& line : saved_lines) search.add(line.key);
   bool miscompare = false;
   int counter = 0;
   for (const KeyValue& sys : live) {
@@ -146,11 +105,13 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
     if (is_excluded(sys.key, excluded)) continue;
     // Past the live export's record count, a search that runs off the end of the saved records
     // announces the end of the comparison; the question is still compared after the wrap.
-    if (counter >= live_count && search.reaches_end(sys.key)) {
+    if (counter >= live_count && search.ahead(sys.key) == PartnerSearch::kNone) {
       std::puts("\r\n== Complete MISCOMPARE Function ==\r");
     }
-    const KeyValue* partner = search.pair(sys.key);
-    if (partner && partner->value != sys.value) {
+    long at = search.pair(sys.key);
+    if (at == PartnerSearch::kNone) continue;
+    const KeyValue* partner = &saved_lines[static_cast<std::size_t>(at)];
+    if (partner->value != sys.value) {
       std::printf("ERROR:Saved value for %s is %s\r\n", partner->key.c_str(), partner->value.c_str());
       std::printf("       BIOS value for %s is %s\r\n", sys.key.c_str(), sys.value.c_str());
       miscompare = true;

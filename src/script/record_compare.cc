@@ -1,14 +1,13 @@
 #include "script/record_compare.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "script/exclusion.h"
 #include "script/file.h"
 #include "script/line_source.h"
+#include "script/partner_search.h"
 #include "script/record.h"
 #include "script/status.h"
 
@@ -42,69 +41,20 @@ Record split_record(std::string_view line) {
   return r;
 }
 
-// The lines of the searched record file that share one question key, in file order.
-struct KeyLines {
-  std::vector<std::size_t> line;      // position in the file, counted from 0
-  std::vector<std::string> current;   // current value of that line
-  // next_free[i] leads (by repeated steps) to the first unpaired slot at or after slot i;
-  // slot line.size() stands for "none".
-  std::vector<std::size_t> next_free{0};
-};
-
-// The searched record file, indexed by question key, and the search position that carries over
-// from one search to the next.
-class SearchedRecords {
- public:
-  void add(std::size_t index, Record r) {
-    KeyLines& k = by_key_[std::move(r.key)];
-    k.line.push_back(index);
-    k.current.push_back(std::move(r.current_value));
-    k.next_free.push_back(k.next_free.size());
-  }
-
-  // Pairs the key with the first unpaired line of that key at or after the search position, or
-  // failing that with the first unpaired one before it: the outcome of reading on from the
-  // position to the end and then once more from the top. Returns the partner's current value, or
-  // nullptr when there is none. The next search starts after the partner, or at the top after a
-  // failed search.
-  const std::string* pair(const std::string& key) {
-    auto it = by_key_.find(key);
-    if (it == by_key_.end()) {
-      position_ = 0;
-      return nullptr;
-    }
-    KeyLines& k = it->second;
-    const std::size_t none = k.line.size();
-    std::size_t ahead = static_cast<std::size_t>(
-        std::lower_bound(k.line.begin(), k.line.end(), position_) - k.line.begin());
-    std::size_t slot = first_free(k, ahead);
-    if (slot == none) slot = first_free(k, 0);
-    if (slot == none) {
-      position_ = 0;
-      return nullptr;
-    }
-    k.next_free[slot] = slot + 1;
-    position_ = k.line[slot] + 1;
-    return &k.current[slot];
-  }
-
- private:
-  static std::size_t first_free(KeyLines& k, std::size_t slot) {
-    while (k.next_free[slot] != slot) {
-      k.next_free[slot] = k.next_free[k.next_free[slot]];
-      slot = k.next_free[slot];
-    }
-    return slot;
-  }
-
-  std::unordered_map<std::string, KeyLines> by_key_;
-  std::size_t position_ = 0;
+// The searched record file: its current values by line, and the search over its keys.
+struct SearchedRecords {
+  PartnerSearch search;
+  std::vector<std::string> current;
 };
 
 void load_searched(std::FILE* in, SearchedRecords& records) {
   LineSource lines(in);
   std::string_view piece;
-  for (std::size_t index = 0; lines.next(piece); ++index) records.add(index, split_record(piece));
+  while (lines.next(piece)) {
+    Record r = split_record(piece);
+    records.search.add(r.key);
+    records.current.push_back(std::move(r.current_value));
+  }
 }
 
 void print_cannot_open_record(const std::string& name) {
@@ -145,9 +95,11 @@ int process_script_compare(const std::string& new_script, const std::string& dum
   while (lines.next(piece)) {
     Record walked_record = split_record(piece);
     if (is_excluded(walked_record.key, excluded)) continue;
-    const std::string* dumped_value = records.pair(walked_record.key);
-    if (dumped_value && *dumped_value != walked_record.current_value) {
-      diff.write(record_line(walked_record.key, walked_record.default_value, *dumped_value));
+    long partner = records.search.pair(walked_record.key);
+    if (partner == PartnerSearch::kNone) continue;
+    const std::string& dumped_value = records.current[static_cast<std::size_t>(partner)];
+    if (dumped_value != walked_record.current_value) {
+      diff.write(record_line(walked_record.key, walked_record.default_value, dumped_value));
       ++count;
     }
   }
