@@ -158,8 +158,14 @@ Script read_script(std::string_view text) {
   for (std::size_t i = 0; i < s.lines.size(); ++i) {
     std::string_view c = content(s.lines[i]);
     std::string_view t = trim(c);
-    // Blank lines and comments (commented-out questions included) are part of no question.
-    if (t.empty() || t.starts_with("//")) continue;
+    // Blank lines and comments are part of no question; a commented-out question ends the one
+    // before it, so that none of its lines can be taken for that one's.
+    if (t.empty() || t.starts_with("//")) {
+      if (t.starts_with("//") && iequals(trim(t.substr(2)).substr(0, 14), "Setup Question")) {
+        in_question = in_options = false;
+      }
+      continue;
+    }
     if (in_options && (t.front() == '[' || t.front() == '*')) {
       add_option(s.questions.back(), i, c, 0);
       continue;

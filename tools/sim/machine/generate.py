@@ -156,11 +156,11 @@ def machine():
         add(Q("Idle LTR", "hex", default="FFFFFFFF", width="04",
               help="Expose Idle LTR data through ACPI _DSM for OS driver to configure"))
     for port in ("HS00.PRT0", "HS01.PRT1"):
-        add(Q("   ACPI Path Name", "str", default="\\_SB.PC00.XHCI.RHUB." + port, width="60",
+        add(Q("  ACPI Path Name", "str", default="\\_SB.PC00.XHCI.RHUB." + port, width="60",
               help="ACPI Path Name.    The default value is: \\_SB.PC00.XHCI.RHUB." + port))
     for addr in ("1A", "2C"):
-        add(Q("   I2C Address", "hex", default=addr, width="02", help="I2C Address"))
-    add(Q("  Discrete Audio Offload Link", "empty", options=[("00", "  SSP #0")],
+        add(Q("  I2C Address", "hex", default=addr, width="02", help="I2C Address"))
+    add(Q(" Discrete Audio Offload Link", "empty", options=[("00", "  SSP #0")],
           help="  Selects used SSP port for the discrete audio offload"))
     # Storage.
     add(Q("SATA Controller(s)", default="01"))
