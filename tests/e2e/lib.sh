@@ -107,3 +107,23 @@ finish() {
   echo "$PASSED passed, $FAILED failed"
   [ "$FAILED" = 0 ]
 }
+
+# Replaces the fake tool and dmidecode of the current case with the simulated platform; its
+# machine lives in $WORK/sim-machine (created on first use from the default machine).
+use_simulator() {
+  : "${SIM_BIN:?SIM_BIN must name the simulated tool}" "${SIM_DMIDECODE:?}"
+  cp "$SIM_BIN" "$WORK/SCELNX_64"
+  cp "$SIM_DMIDECODE" "$FAKE/bin/dmidecode"
+}
+
+# Runs the simulated tool itself in $WORK (to change the machine, fetch a new release, ...).
+sim() { (cd "$WORK" && ./SCELNX_64 "$@"); }
+
+# The shared folder of real exported scripts, or a note and a skip of the rest of the file.
+corpus_or_skip() {
+  CORPUS="${NVRAM_SHARED_DIR:-}/corpus/real"
+  if [ ! -f "$CORPUS/real01.txt" ]; then
+    echo "SKIP: the real exported scripts ($CORPUS) are absent; the cases that need them do not run"
+    return 1
+  fi
+}
