@@ -14,10 +14,6 @@
 namespace nvram {
 namespace {
 
-void put(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
 std::vector<std::string> lines_of(const std::string& name) {
   std::ifstream in(name, std::ios::binary);
   std::vector<std::string> lines;
@@ -32,7 +28,7 @@ class ExportingTool : public ToolRunner {
   explicit ExportingTool(std::string live) : live_(std::move(live)) {}
   bool present() override { return true; }
   ProcessResult run(const std::vector<std::string>& args) override {
-    if (args.size() == 3 && args[0] == "/o" && args[1] == "/s") put(args[2], live_);
+    if (args.size() == 3 && args[0] == "/o" && args[1] == "/s") write_file(args[2], live_);
     ProcessResult r;
     r.started = true;
     return r;
@@ -155,8 +151,8 @@ TEST(CompareCommand, WalkEqualsTheLineByLineReading) {
       excluded.push_back(names[pick(10)]);
       exclude += excluded.back() + "\n";
     }
-    put("saved.txt", saved);
-    put("Exclude.txt", exclude);
+    write_file("saved.txt", saved);
+    write_file("Exclude.txt", exclude);
 
     Outcome got = run_compare(live);
     std::vector<std::string> squeezed;

@@ -12,7 +12,7 @@ namespace nvram {
 namespace {
 
 ExclusionTable load(const std::string& bytes) {
-  std::ofstream("Exclude.txt", std::ios::binary) << bytes;
+  write_file("Exclude.txt", bytes);
   ExclusionTable table;
   EXPECT_EQ(load_exclusion_list(table), 0);
   return table;

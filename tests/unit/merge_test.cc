@@ -19,17 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void put(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
-std::string get(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 // Joins lines with CR LF after each.
 std::string crlf(std::initializer_list<std::string> lines) {
   std::string text;
@@ -39,14 +28,14 @@ std::string crlf(std::initializer_list<std::string> lines) {
 
 // Merges the script with the difference file and returns the merged bytes.
 std::string merge(const std::string& script, const std::string& differences) {
-  put("setup.txt", script);
-  put("Difftemp.ini", differences);
+  write_file("setup.txt", script);
+  write_file("Difftemp.ini", differences);
   testing::internal::CaptureStdout();
   int status = use_different_create_merged("setup.txt", "Difftemp.ini", "merged.txt");
   std::string printed = testing::internal::GetCapturedStdout();
   EXPECT_EQ(status, 0);
   EXPECT_EQ(printed, "");
-  return get("merged.txt");
+  return read_file("merged.txt");
 }
 
 TEST(Merge, WorkedExample) {
@@ -196,15 +185,15 @@ TEST(Merge, PiecesAndNulBytes) {
 
 TEST(Merge, OpenFailures) {
   ScratchDir dir;
-  put("setup.txt", "Setup Question = A\r\n");
-  put("merged.txt", "old contents");
+  write_file("setup.txt", "Setup Question = A\r\n");
+  write_file("merged.txt", "old contents");
   testing::internal::CaptureStdout();
   EXPECT_EQ(use_different_create_merged("setup.txt", "Difftemp.ini", "merged.txt"), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open file\n");
   EXPECT_TRUE(fs::exists("merged.txt"));
-  EXPECT_EQ(get("merged.txt"), "");  // created or emptied before the inputs are tested
+  EXPECT_EQ(read_file("merged.txt"), "");  // created or emptied before the inputs are tested
 
-  put("Difftemp.ini", "");
+  write_file("Difftemp.ini", "");
   testing::internal::CaptureStdout();
   EXPECT_EQ(use_different_create_merged("setup.txt", "Difftemp.ini", "no/such/dir/merged.txt"), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open file\n");
@@ -398,8 +387,8 @@ TEST(Merge, IndexedLookupEqualsTheLineByLineWalk) {
     SCOPED_TRACE("round " + std::to_string(round));
     std::string script = random_script(rng);
     std::string diff = random_differences(rng);
-    put("setup.txt", script);
-    put("Difftemp.ini", diff);
+    write_file("setup.txt", script);
+    write_file("Difftemp.ini", diff);
     std::string expected = ReferenceMerge("setup.txt", "Difftemp.ini").run();
     ASSERT_EQ(merge(script, diff), expected);
   }
@@ -413,7 +402,7 @@ TEST(Merge, RealScriptsAgreeWithTheLineByLineWalk) {
   for (const auto& entry : fs::directory_iterator(corpus)) {
     if (entry.path().extension() != ".txt") continue;
     SCOPED_TRACE(entry.path().string());
-    std::string script = get(entry.path().string());
+    std::string script = read_file(entry.path().string());
     EXPECT_EQ(merge(script, ""), script);
     // Every 50th question, listed backwards, with the values of its options and Value lines.
     std::vector<std::string> keys;
@@ -425,8 +414,8 @@ TEST(Merge, RealScriptsAgreeWithTheLineByLineWalk) {
     for (std::size_t i = keys.size(); i-- > 0;) {
       if (i % 50 == 0) diff += record_line(keys[i], "00", values[i % std::size(values)]);
     }
-    put("setup.txt", script);
-    put("Difftemp.ini", diff);
+    write_file("setup.txt", script);
+    write_file("Difftemp.ini", diff);
     std::string expected = ReferenceMerge("setup.txt", "Difftemp.ini").run();
     std::string merged = merge(script, diff);
     EXPECT_NE(merged, script);

@@ -21,15 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void write_file(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
-std::string read_file(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 struct Result {
   int status = -1;
   int count = -1;

@@ -20,17 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void put(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
-std::string get(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
 struct Outcome {
   int status;
   int count;
@@ -40,19 +29,19 @@ struct Outcome {
 
 // Runs the comparison of new.txt against old.txt on the record files given.
 Outcome compare(const std::string& walked, const std::string& searched) {
-  put("new.ini", walked);
-  put("old.ini", searched);
+  write_file("new.ini", walked);
+  write_file("old.ini", searched);
   Outcome o{0, -1, "", ""};
   testing::internal::CaptureStdout();
   o.status = process_script_compare("new.txt", "old.txt", o.count);
   o.printed = testing::internal::GetCapturedStdout();
-  o.diff = get("Difftemp.ini");
+  o.diff = read_file("Difftemp.ini");
   return o;
 }
 
 TEST(RecordCompare, WorkedExample) {
   ScratchDir dir;
-  put("Exclude.txt", "// questions that the update leaves alone\r\nWakeon LAN\r\n");
+  write_file("Exclude.txt", "// questions that the update leaves alone\r\nWakeon LAN\r\n");
   Outcome o = compare(
       "{BootupNumLockState},[01],<01>\r\n"
       "{QuietBoot},[00],<00>\r\n"
@@ -73,7 +62,7 @@ TEST(RecordCompare, WorkedExample) {
 
 TEST(RecordCompare, EmptyAndIdenticalFilesGiveNoDifference) {
   ScratchDir dir;
-  put("Exclude.txt", "");
+  write_file("Exclude.txt", "");
   const std::string records = "{A},[00],<01>\r\n{B},[01],<00>\r\n";
   for (const auto& [walked, searched] : {std::pair{records, std::string()},
                                          std::pair{std::string(), records},
@@ -90,7 +79,7 @@ TEST(RecordCompare, EmptyAndIdenticalFilesGiveNoDifference) {
 
 TEST(RecordCompare, PairingRules) {
   ScratchDir dir;
-  put("Exclude.txt", "");
+  write_file("Exclude.txt", "");
   // A searched line serves one walked record; the second 'A' meets only a paired line.
   EXPECT_EQ(compare("{X},[0],<0>\r\n{A},[0],<1>\r\n{A},[0],<2>\r\n", "{A},[0],<1>\r\n{C},[0],<5>\r\n").diff,
             "");
@@ -109,52 +98,52 @@ TEST(RecordCompare, PairingRules) {
 
 TEST(RecordCompare, SearchPositionAfterSuccessAndAfterFailure) {
   ScratchDir dir;
-  put("Exclude.txt", "");
+  write_file("Exclude.txt", "");
   const std::string searched = "{A},[0],<x>\r\n{B},[0],<b>\r\n{A},[0],<y>\r\n";
   // After pairing B the search goes on at line 2.
   EXPECT_EQ(compare("{B},[0],<b>\r\n{A},[0],<z>\r\n", searched).diff, "{A},[0],<y>\r\n");
   // A failed search sends the next one back to the top.
   EXPECT_EQ(compare("{B},[0],<b>\r\n{Z},[0],<z>\r\n{A},[0],<z>\r\n", searched).diff, "{A},[0],<x>\r\n");
   // An excluded record leaves the position where it was.
-  put("Exclude.txt", "Z\r\n");
+  write_file("Exclude.txt", "Z\r\n");
   EXPECT_EQ(compare("{B},[0],<b>\r\n{Z},[0],<z>\r\n{A},[0],<z>\r\n", searched).diff, "{A},[0],<y>\r\n");
 }
 
 TEST(RecordCompare, OneRecordFileForBothScripts) {
   ScratchDir dir;
-  put("Exclude.txt", "");
-  put("setup.ini", "{A},[0],<1>\r\n{A},[0],<2>\r\n{B},[0],<3>\r\n");
+  write_file("Exclude.txt", "");
+  write_file("setup.ini", "{A},[0],<1>\r\n{A},[0],<2>\r\n{B},[0],<3>\r\n");
   int count = -1;
   EXPECT_EQ(process_script_compare("setup.txt", "setup.sh", count), 0);
   EXPECT_EQ(count, 0);
-  EXPECT_EQ(get("Difftemp.ini"), "");
+  EXPECT_EQ(read_file("Difftemp.ini"), "");
   EXPECT_FALSE(fs::exists("setup.ini"));
 }
 
 TEST(RecordCompare, OpenFailuresLeaveEverythingInPlace) {
   ScratchDir dir;
-  put("Difftemp.ini", "earlier\r\n");
+  write_file("Difftemp.ini", "earlier\r\n");
   int count = 42;
   testing::internal::CaptureStdout();
   EXPECT_EQ(process_script_compare("new.txt", "old.txt", count), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open Exclude.txt");
 
-  put("Exclude.txt", "");
+  write_file("Exclude.txt", "");
   testing::internal::CaptureStdout();
   EXPECT_EQ(process_script_compare("new.txt", "old.txt", count), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open new.ini\r\n");
 
-  put("new.ini", "{A},[0],<1>\r\n");
+  write_file("new.ini", "{A},[0],<1>\r\n");
   testing::internal::CaptureStdout();
   EXPECT_EQ(process_script_compare("new.txt", "dumps/old.txt", count), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open dumps/old.ini\r\n");
   EXPECT_EQ(count, 42);
   EXPECT_TRUE(fs::exists("new.ini"));
-  EXPECT_EQ(get("Difftemp.ini"), "earlier\r\n");
+  EXPECT_EQ(read_file("Difftemp.ini"), "earlier\r\n");
 
   fs::remove("Difftemp.ini");
   fs::create_directory("Difftemp.ini");
-  put("old.ini", "{A},[0],<2>\r\n");
+  write_file("old.ini", "{A},[0],<2>\r\n");
   testing::internal::CaptureStdout();
   EXPECT_EQ(process_script_compare("new.txt", "old.txt", count), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Cannot open Difftemp.ini\r\n");
@@ -165,10 +154,10 @@ TEST(RecordCompare, OpenFailuresLeaveEverythingInPlace) {
 TEST(RecordCompare, FailedWriteKeepsTheRecordFiles) {
   ScratchDir dir;
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
-  put("Exclude.txt", "");
+  write_file("Exclude.txt", "");
   fs::create_symlink("/dev/full", "Difftemp.ini");
-  put("new.ini", "{A},[0],<1>\r\n");
-  put("old.ini", "{A},[0],<2>\r\n");
+  write_file("new.ini", "{A},[0],<1>\r\n");
+  write_file("old.ini", "{A},[0],<2>\r\n");
   int count = 42;
   testing::internal::CaptureStdout();
   EXPECT_EQ(process_script_compare("new.txt", "old.txt", count), 3);
@@ -268,11 +257,11 @@ TEST(RecordCompare, IndexedSearchEqualsTheLineByLineWalk) {
   std::mt19937 rng(20261208);
   for (int round = 0; round < 400; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    put("Exclude.txt", rng() % 2 ? "// leave alone\r\nWakeonLAN\r\nB\r\n" : "");
+    write_file("Exclude.txt", rng() % 2 ? "// leave alone\r\nWakeonLAN\r\nB\r\n" : "");
     std::string walked = random_record_file(rng);
     std::string searched = rng() % 4 == 0 ? walked : random_record_file(rng);
-    put("new.ini", walked);
-    put("old.ini", searched);
+    write_file("new.ini", walked);
+    write_file("old.ini", searched);
     std::string expected;
     int expected_count = reference_compare("new.ini", "old.ini", expected);
     Outcome o = compare(walked, searched);
@@ -284,15 +273,15 @@ TEST(RecordCompare, IndexedSearchEqualsTheLineByLineWalk) {
 
 TEST(RecordCompare, HundredThousandRecordsInReversedOrder) {
   ScratchDir dir;
-  put("Exclude.txt", "");
+  write_file("Exclude.txt", "");
   constexpr int kLines = 100000;
   std::string walked, searched;
   for (int i = 0; i < kLines; ++i) {
     walked += "{Question" + std::to_string(i) + "},[00],<00>\r\n";
     searched += "{Question" + std::to_string(kLines - 1 - i) + "},[00],<01>\r\n";
   }
-  put("new.ini", walked);
-  put("old.ini", searched);
+  write_file("new.ini", walked);
+  write_file("old.ini", searched);
   int count = 0;
   auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(process_script_compare("new.txt", "old.txt", count), 0);

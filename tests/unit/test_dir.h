@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 // A fresh scratch directory that is the current directory for the life of the object.
@@ -28,3 +30,14 @@ class ScratchDir {
   std::filesystem::path old_;
   std::filesystem::path path_;
 };
+
+// Writes exactly these bytes into the file, replacing it.
+inline void write_file(const std::string& name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+// The bytes of the file; empty when it cannot be read.
+inline std::string read_file(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
