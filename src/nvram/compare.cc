@@ -77,6 +77,8 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   ExclusionTable excluded;
   if (int rc = load_exclusion_list(excluded)) return rc;
   if (int rc = check_tool(tool)) return rc;
+  // A live export left from an earlier run must never be compared in place of a fresh one.
+  std::remove(kLiveScript);
   if (int rc = run_tool(tool, {"/o", "/s", kLiveScript})) return rc;
 
   int saved_count = 0;

@@ -55,6 +55,8 @@ int cmd_export(const Args& args, ToolRunner& tool, const char* bios_version) {
   }
 
   if (int rc = check_tool(tool)) return rc;
+  // An export left from an earlier run must not pass for this machine's settings.
+  std::remove(kExportFile);
   if (int rc = run_tool(tool, {"/o", "/s", kExportFile, "/h", db})) return rc;
 
   File in(kExportFile, "rb");

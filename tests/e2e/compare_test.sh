@@ -107,9 +107,10 @@ run_nvram -c gone.txt
 expect_status 3
 expect_stdout 'Error, cannot open file gone.txt\r\n'
 
-begin_case "a live export that was not written ends the command"
+begin_case "a live export that was not written ends the command, even with one left from before"
 exclude ''
 q A 00 01 >"$WORK/saved.txt"
+q A 00 01 >"$WORK/biostemp.sh"
 run_nvram -c saved.txt
 expect_status 3
 expect_stdout 'Error, cannot open file biostemp.sh\r\n'

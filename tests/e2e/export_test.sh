@@ -77,6 +77,13 @@ expect_status 3
 expect_stdout 'Error, cannot open file temp.txt\r\n'
 expect_files db
 
+begin_case "an export left from an earlier run is not taken for a new one"
+printf '// Script File Name : temp.txt\nold settings\n' >"$WORK/temp.txt"
+run_nvram -s db out.txt
+expect_status 3
+expect_stdout 'Error, cannot open file temp.txt\r\n'
+expect_no_file out.txt
+
 begin_case "the output cannot be created: temp.txt stays"
 set_export '// Script File Name : temp.txt\n'
 run_nvram -s db missing/out.txt
