@@ -1,40 +1,74 @@
 #!/bin/bash
-# Builds NVRAM and runs its main job on a fake platform in a scratch directory: a dmidecode that
-# prints XB0A12 and a setup-control tool stand-in that exports a small setup script.
-set -euo pipefail
+# A guided walk through NVRAM's main jobs on the simulated platform, in a scratch directory:
+# save the settings, change one on the "machine", find the difference, carry the saved settings
+# into a new BIOS release, check the result, and get and set the HDD boot priority.
+# Prints each command before it runs; exits 0 when every step did what it should.
+set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-cmake --preset default -S "$top" >/dev/null
-cmake --build "$top/build" -j2 --target NVRAM >/dev/null
-nvram="$top/build/NVRAM"
+build="$top/build"
+echo "== Building NVRAM and the simulated platform"
+cmake --preset default -S "$top" >/dev/null &&
+  cmake --build "$build" -j2 --target NVRAM scelnx_sim >/dev/null || exit 1
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nvram-demo.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/fake/bin" "$work/run"
-export FAKE_DIR="$work/fake"
-cp "$top/tests/e2e/fake_dmidecode.sh" "$FAKE_DIR/bin/dmidecode"
-cp "$top/tests/e2e/fake_tool.sh" "$work/run/SCELNX_64"
-chmod +x "$FAKE_DIR/bin/dmidecode" "$work/run/SCELNX_64"
-printf 'XB0A12\n' >"$FAKE_DIR/version"
-printf '%s\r\n' '// Script File Name : temp.txt' '// exported settings' '' \
-  'Setup Question	= Quiet Boot' 'Token	=18	// Do NOT change this line' \
-  'BIOS Default	=[00]Disabled ' 'Options	=*[00]Disabled	// Move "*" to the desired Option' \
-  '         [01]Enabled' '' 'Setup Question	= Boot Timeout' 'BIOS Default	=1' 'Value	=5' '' \
-  >"$FAKE_DIR/export"
+cd "$work"
+cp "$build/tools/SCELNX_64" ./SCELNX_64
+export PATH="$top/tools/fake-bin:$PATH"
+unset SCELNX_SIM_STATE
+echo "== Working in a scratch directory, with the simulated tool as ./SCELNX_64"
 
-cd "$work/run"
-export PATH="$FAKE_DIR/bin:$PATH"
-step() {
-  echo "\$ NVRAM $*"
-  set +e
-  "$nvram" "$@"
-  echo "[exit status $?]"
-  set -e
+failures=0
+steps=0
+# run WANT_STATUS COMMAND...: runs one step and checks its exit status.
+run() {
+  local want=$1
+  shift
+  steps=$((steps + 1))
   echo
+  echo "\$ $*"
+  "$@"
+  local got=$?
+  if [ "$got" = "$want" ]; then
+    echo "[exit status $got, as expected]"
+  else
+    echo "[exit status $got, expected $want]"
+    failures=$((failures + 1))
+  fi
 }
-step -v
-step -s bios.db saved.txt
-echo "--- saved.txt ---"
-cat saved.txt
-echo "-----------------"
-step -g hdd.bin
-echo "files now: $(ls | tr '\n' ' ')"
+nvram() { "$build/NVRAM" "$@"; }
+show() { echo "--- $1 (first $2 lines) ---"; head -n "$2" "$1" | tr -d '\r'; echo "---"; }
+
+run 0 nvram -v
+run 0 nvram -s bios.db saved.txt
+show saved.txt 3
+
+echo
+echo "== Changing a setting on the machine: Quiet Boot becomes Enabled"
+printf '%s\r\n' 'Setup Question	= Quiet Boot' 'Token	=12	// Do NOT change this line' 'Offset	=03' \
+  'Options	=[00]Disabled' '         *[01]Enabled' '' >quiet.txt
+run 0 ./SCELNX_64 /i /s quiet.txt
+printf '// Questions whose values may differ\r\n' >Exclude.txt
+run 6 nvram -c saved.txt
+
+echo
+echo "== A new BIOS release arrives; its setup script is new.txt, and the machine is flashed with it"
+run 0 ./SCELNX_64 /sim-new-bios new.txt
+run 0 ./SCELNX_64 /sim-flash
+run 0 nvram -v
+run 0 nvram -u saved.txt new.txt
+echo "Difftemp.ini holds $(wc -l <Difftemp.ini) questions carried over from saved.txt"
+run 0 nvram -c merged.txt
+
+echo
+echo "== The HDD boot priority"
+run 0 nvram -g hdd.bin
+run 0 nvram -j hdd.bin
+
+echo
+if [ "$failures" = 0 ]; then
+  echo "Walk complete: all $steps steps did what they should."
+else
+  echo "Walk FAILED: $failures of $steps steps did not do what they should."
+  exit 1
+fi

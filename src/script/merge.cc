@@ -1,0 +1,163 @@
+#include "script/merge.h"
+
+#include <cstdio>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "script/file.h"
+#include "script/line_source.h"
+#include "script/record.h"
+#include "script/status.h"
+
+namespace nvram {
+namespace {
+
+// The difference lines of each question key, in file order. A key's lines are applied in order,
+// so the used ones are always the first `used` of them.
+struct KeyValues {
+  std::vector<std::string> values;
+  std::size_t used = 0;
+};
+
+using DifferenceIndex = std::unordered_map<std::string, KeyValues>;
+
+// Takes a difference line apart: CR, LF or '/' completes the line; '}', ']' and '>' close the open
+// field; any other byte is stored in the open field (if any, and while it holds fewer than 63) and
+// then '{', '[' and '<' open the key, the default value and the current value. A line that is
+// never completed (a last line without line end, the first pieces of an overlong line) takes no
+// part. The default value plays no part in the merge and is not kept.
+void index_difference_line(std::string_view line, DifferenceIndex& index) {
+  std::string key, default_value, current_value;
+  std::string* field = nullptr;
+  for (char c : line) {
+    if (c == '\r' || c == '\n' || c == '/') {
+      index[std::move(key)].values.push_back(std::move(current_value));
+      return;
+    }
+    if (c == '}' || c == ']' || c == '>') {
+      field = nullptr;
+      continue;
+    }
+    if (field && field->size() < kFieldMax) *field += c;
+    if (c == '{') field = &key;
+    else if (c == '[') field = &default_value;
+    else if (c == '<') field = &current_value;
+  }
+}
+
+void load_differences(std::FILE* in, DifferenceIndex& index) {
+  LineSource lines(in);
+  std::string_view piece;
+  while (lines.next(piece)) index_difference_line(piece, index);
+}
+
+// The value of the first unused difference line of the key, now used; nullptr when none is left.
+const std::string* apply_difference(const std::string& key, DifferenceIndex& index) {
+  auto it = index.find(key);
+  if (it == index.end() || it->second.used == it->second.values.size()) return nullptr;
+  return &it->second.values[it->second.used++];
+}
+
+bool starts_with(std::string_view line, std::string_view word) { return line.substr(0, 5) == word; }
+
+// An empty line, or one byte of text, with its line end.
+bool is_short(std::string_view line) { return line.size() <= 3; }
+
+// One line of an option block. The marker position is the byte before the first '['. In the line
+// that holds "[value]" it becomes '*' (an '=' there first moves left over the blank or tab before
+// it); where that cannot be done in place, a '*' is inserted before the '['. In every other line a
+// '*' at the marker position becomes a blank.
+void write_option_line(std::string_view line, const std::string& value, OutFile& out) {
+  std::size_t bracket = line.find('[');
+  if (bracket == std::string_view::npos) {
+    out.write(line);
+    return;
+  }
+  std::string pattern = "[" + value + "]";
+  bool selected = line.find(pattern) != std::string_view::npos;
+  std::string text(line);
+  if (!selected) {
+    if (bracket > 0 && text[bracket - 1] == '*') text[bracket - 1] = ' ';
+    out.write(text);
+    return;
+  }
+  if (bracket > 0 && text[bracket - 1] != '=') {
+    text[bracket - 1] = '*';
+  } else if (bracket > 1 && (text[bracket - 2] == ' ' || text[bracket - 2] == '\t')) {
+    text[bracket - 2] = '=';
+    text[bracket - 1] = '*';
+  } else {
+    text.insert(bracket, 1, '*');  // no marker position, or no blank for the '=' to move over
+  }
+  out.write(text);
+}
+
+// A Value line keeps everything up to its first '=' (looked for before the line end) and then
+// takes the value and a line feed; without such an '=' the value follows the whole line on a
+// line of its own.
+void write_value_line(std::string_view line, const std::string& value, OutFile& out) {
+  std::size_t end = line.find_first_of("\r\n");
+  std::size_t equals = line.substr(0, end).find('=');
+  out.write(equals == std::string_view::npos ? line : line.substr(0, equals + 1));
+  out.write(value);
+  out.write("\n");
+}
+
+}  // namespace
+
+int use_different_create_merged(const std::string& script, const std::string& difference_file,
+                                const std::string& output) {
+  File in(script, "rb");
+  File differences(difference_file, "rb");
+  OutFile out(output, "wb");
+  if (!in || !differences || !out) {
+    std::fputs("can't open file\n", stdout);
+    return kMissingFile;
+  }
+
+  DifferenceIndex index;
+  load_differences(differences.get(), index);
+
+  enum class Phase { kCopy, kRewrite, kOptionBlock };
+  Phase phase = Phase::kCopy;
+  std::string matched;
+  LineSource lines(in.get());
+  std::string_view line;
+  while (lines.next(line)) {
+    switch (phase) {
+      case Phase::kCopy:
+        out.write(line);
+        if (starts_with(line, "Setup")) {
+          if (const std::string* value = apply_difference(question_key(line), index)) {
+            matched = *value;
+            phase = Phase::kRewrite;
+          }
+        }
+        break;
+      case Phase::kRewrite:
+        if (starts_with(line, "Optio")) {
+          write_option_line(line, matched, out);
+          phase = Phase::kOptionBlock;
+        } else if (starts_with(line, "Value")) {
+          write_value_line(line, matched, out);
+        } else {
+          out.write(line);
+          if (is_short(line)) phase = Phase::kCopy;
+        }
+        break;
+      case Phase::kOptionBlock:
+        if (is_short(line)) {
+          out.write(line);
+          phase = Phase::kCopy;
+        } else {
+          write_option_line(line, matched, out);
+        }
+        break;
+    }
+  }
+  if (!out.finish()) return kMissingFile;
+  return kOk;
+}
+
+}  // namespace nvram

@@ -1,0 +1,236 @@
+#include "script/reader.h"
+
+#include <cstddef>
+#include <string_view>
+
+#include "script/file.h"
+#include "script/line_source.h"
+#include "script/record.h"
+#include "script/status.h"
+
+namespace nvram {
+namespace {
+
+// Where the reader stands between two lines.
+enum class State { kBetweenQuestions, kInQuestion, kInOptionList };
+
+// One field of the record being built. It never holds more than kFieldMax characters: every scan
+// stops before it would put a 64th character into it.
+struct Field {
+  char text[kFieldMax];
+  std::size_t size = 0;
+
+  void clear() { size = 0; }
+  void set_placeholder() {
+    text[0] = '?';
+    size = 1;
+  }
+  void append(char c) {
+    if (size < kFieldMax) text[size++] = c;
+  }
+  std::string_view view() const { return {text, size}; }
+};
+
+struct Record {
+  Field key, default_value, current_value;
+  bool open = false;
+};
+
+bool is_line_end(char c) {
+  return c == '\r' || c == '\n';
+}
+
+// A single character, a line that starts with a line end, or one without a visible character.
+bool is_blank(std::string_view line) {
+  if (line.size() == 1) return true;
+  if (!line.empty() && is_line_end(line[0])) return true;
+  for (char c : line) {
+    if (is_visible(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+bool starts_with(std::string_view line, std::string_view word) {
+  return line.substr(0, word.size()) == word;
+}
+
+// Each scan below counts the characters it has put into its field since it began or since it
+// last emptied the field. Before it handles a character that does not stop it, a count of
+// kFieldMax stops it there: that is the field limit, and the scans that must know report it.
+
+// "Setup ... = Question Text": starts a new record with placeholders for both values.
+void take_setup_line(std::string_view line, Record& r) {
+  std::string key = question_key(line);
+  r.key.clear();
+  for (char c : key) r.key.append(c);
+  r.default_value.set_placeholder();
+  r.current_value.set_placeholder();
+  r.open = true;
+}
+
+// "Options =*[00]Disabled": the value of the option on the line itself, starred or not.
+void take_options_line(std::string_view line, Field& current) {
+  current.clear();
+  std::size_t put = 0;
+  bool after_bracket = false;
+  for (char c : line) {
+    if (is_line_end(c) || c == ']' || c == '/') break;
+    if (put == kFieldMax) break;
+    if (!after_bracket) {
+      after_bracket = c == '[';
+      continue;
+    }
+    if (is_hex_digit(static_cast<unsigned char>(c))) {
+      current.append(c);
+      ++put;
+    }
+  }
+}
+
+// "Value =5": the first run of hexadecimal digits after the first '='.
+void take_value_line(std::string_view line, Field& current) {
+  current.clear();
+  std::size_t put = 0;
+  bool after_equals = false;
+  for (char c : line) {
+    if (is_line_end(c) || c == '/') break;
+    if (!after_equals) {
+      after_equals = c == '=';
+      continue;
+    }
+    if (is_hex_digit(static_cast<unsigned char>(c))) {
+      if (put == kFieldMax) break;
+      current.append(c);
+      ++put;
+    } else if (put > 0) {
+      break;  // the end of the run of digits
+    }
+  }
+}
+
+// "BIOS Default =[01]On": every hexadecimal digit after an '='; the first '[' after the latest
+// '=' starts the value afresh. Returns false when the scan stopped at the field limit.
+bool take_bios_line(std::string_view line, Field& default_value) {
+  default_value.clear();
+  std::size_t put = 0;
+  bool after_equals = false;
+  bool bracket_seen = false;  // since the latest '='
+  for (char c : line) {
+    if (is_line_end(c) || c == ']' || c == '/') {
+      if (default_value.size == 0) default_value.set_placeholder();
+      return true;
+    }
+    if (put == kFieldMax) return false;
+    if (c == '=') {
+      after_equals = true;
+      bracket_seen = false;
+    } else if (!after_equals) {
+      continue;
+    } else if (c == '[' && !bracket_seen) {
+      bracket_seen = true;
+      default_value.clear();
+      put = 0;
+    } else if (is_hex_digit(static_cast<unsigned char>(c))) {
+      default_value.append(c);
+      ++put;
+    }
+  }
+  return true;  // the line ended without a stop character: keep what was taken
+}
+
+// "         *[00]Off": a '*' arms the scan, and the next '[' makes the digits after it the
+// current value; a further '*' stops the taking and arms again. Returns false when the scan
+// stopped at the field limit.
+bool take_option_list_line(std::string_view line, Field& current) {
+  std::size_t put = 0;
+  bool armed = false;
+  bool taking = false;
+  for (char c : line) {
+    if (is_line_end(c) || c == ']') break;
+    if (put == kFieldMax) return false;
+    if (c == '*') {
+      armed = true;
+      taking = false;
+    } else if (c == '[' && armed) {
+      armed = false;
+      taking = true;
+      current.clear();
+      put = 0;
+    } else if (taking && is_hex_digit(static_cast<unsigned char>(c))) {
+      current.append(c);
+      ++put;
+    }
+  }
+  return true;
+}
+
+void write_record(OutFile& out, const Record& r) {
+  out.write(record_line(r.key.view(), r.default_value.view(), r.current_value.view()));
+}
+
+}  // namespace
+
+int process_script_convert(const std::string& script_name, int& record_count) {
+  File script(script_name, "rb");
+  if (!script) {
+    print_cannot_open(script_name);
+    return kMissingFile;
+  }
+  const std::string record_name = record_file_name(script_name);
+  // Creating the record file empties it; it must never be the script being read.
+  if (same_file(script_name, record_name)) {
+    print_conflict(script_name);
+    return kMissingFile;
+  }
+  OutFile out(record_name, "wb");
+  if (!out) {
+    print_cannot_open(record_name);
+    return kMissingFile;
+  }
+
+  LineSource lines(script.get());
+  State state = State::kBetweenQuestions;
+  Record r;
+  int closed = 0;
+  std::string_view line;
+  while (lines.next(line)) {
+    if (is_blank(line)) {
+      state = State::kBetweenQuestions;
+      if (r.open) {
+        write_record(out, r);
+        r.open = false;
+        ++closed;
+      }
+      continue;
+    }
+    switch (state) {
+      case State::kBetweenQuestions:
+        if (starts_with(line, "Setup")) {
+          take_setup_line(line, r);  // a record still open is given up
+          state = State::kInQuestion;
+        }
+        break;
+      case State::kInQuestion:
+        if (starts_with(line, "Optio")) {
+          take_options_line(line, r.current_value);
+          state = State::kInOptionList;
+        } else if (starts_with(line, "Value")) {
+          take_value_line(line, r.current_value);
+          state = State::kBetweenQuestions;
+        } else if (starts_with(line, "BIOS ")) {
+          if (!take_bios_line(line, r.default_value)) state = State::kBetweenQuestions;
+        }
+        break;
+      case State::kInOptionList:
+        if (!take_option_list_line(line, r.current_value)) state = State::kBetweenQuestions;
+        break;
+    }
+  }
+  if (r.open) write_record(out, r);  // ended by the end of the script: not counted
+  script.close();
+  if (!out.finish()) return kMissingFile;
+  record_count = closed;
+  return kOk;
+}
+
+}  // namespace nvram

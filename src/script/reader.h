@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+// The setup-script reader: turns a setup script into its record file, one line
+// "{key},[default],<current>\r\n" per question.
+namespace nvram {
+
+// Converts a setup script into its record file (named by record_file_name()). Returns 0, or 3
+// after printing its message. On success stores the number of records closed by a blank line.
+int process_script_convert(const std::string& script_name, int& record_count);
+
+}  // namespace nvram

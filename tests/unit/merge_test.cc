@@ -1,0 +1,457 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "script/merge.h"
+#include "script/record.h"
+#include "test_dir.h"
+
+namespace nvram {
+namespace {
+
+namespace fs = std::filesystem;
+
+void put(const std::string& name, const std::string& bytes) {
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+std::string get(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Joins lines with CR LF after each.
+std::string crlf(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const auto& l : lines) text += l + "\r\n";
+  return text;
+}
+
+// Merges the script with the difference file and returns the merged bytes.
+std::string merge(const std::string& script, const std::string& differences) {
+  put("setup.txt", script);
+  put("Difftemp.ini", differences);
+  testing::internal::CaptureStdout();
+  int status = use_different_create_merged("setup.txt", "Difftemp.ini", "merged.txt");
+  std::string printed = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(printed, "");
+  return get("merged.txt");
+}
+
+TEST(Merge, WorkedExample) {
+  ScratchDir dir;
+  const std::string nine(9, ' ');
+  std::string script = crlf({"Setup Question = Quiet Boot",
+                             "BIOS Default =[00]Disabled",
+                             "Options =*[00]Disabled   // Move \"*\" to the desired Option",
+                             nine + "[01]Enabled",
+                             "",
+                             "Setup Question = Boot Delay",
+                             "Value =05   // Seconds",
+                             "",
+                             "Setup Question = Wake On LAN",
+                             "Options =[00]Disabled",
+                             nine + "*[01]Enabled",
+                             "",
+                             "Setup Question = Quiet Boot",
+                             "Options =*[00]Disabled",
+                             nine + "[01]Enabled",
+                             ""});
+  std::string diff = crlf({"{QuietBoot},[00],<01>", "{WakeOnLAN},[01],<00>", "{BootDelay},[05],<0A>"});
+  std::string expected = crlf({"Setup Question = Quiet Boot",
+                               "BIOS Default =[00]Disabled",
+                               "Options = [00]Disabled   // Move \"*\" to the desired Option",
+                               std::string(8, ' ') + "*[01]Enabled",
+                               "",
+                               "Setup Question = Boot Delay"}) +
+                         "Value =0A\n" +
+                         crlf({"",
+                               "Setup Question = Wake On LAN",
+                               "Options=*[00]Disabled",
+                               std::string(10, ' ') + "[01]Enabled",
+                               "",
+                               "Setup Question = Quiet Boot",
+                               "Options =*[00]Disabled",
+                               nine + "[01]Enabled",
+                               ""});
+  EXPECT_EQ(merge(script, diff), expected);
+  EXPECT_TRUE(fs::exists("Difftemp.ini"));  // the merge removes nothing
+}
+
+TEST(Merge, NothingToApplyCopiesTheScript) {
+  ScratchDir dir;
+  std::string script = crlf({"// header", "Setup Question = Quiet Boot", "Options =*[00]Disabled"}) +
+                       "Value\n\n  \r\n" + std::string(700, 'z') + "\nlast";
+  EXPECT_EQ(merge(script, ""), script);
+  EXPECT_EQ(merge(script, "{Other},[0],<01>\r\n"), script);
+  EXPECT_EQ(merge("no questions\r\nOptions =*[00]x\r\n", "{},[0],<01>\r\n"),
+            "no questions\r\nOptions =*[00]x\r\n");
+}
+
+TEST(Merge, OptionLines) {
+  ScratchDir dir;
+  auto one = [](const std::string& value, const std::string& options) {
+    return merge("Setup Question = Q\r\n" + options + "\r\n\r\n", "{Q},[0],<" + value + ">\r\n");
+  };
+  EXPECT_EQ(one("00", "Options =[00]Disabled"), "Setup Question = Q\r\nOptions=*[00]Disabled\r\n\r\n");
+  EXPECT_EQ(one("00", "Options\t=[00]Disabled"), "Setup Question = Q\r\nOptions=*[00]Disabled\r\n\r\n");
+  EXPECT_EQ(one("00", "Options =*[00]Disabled"), "Setup Question = Q\r\nOptions =*[00]Disabled\r\n\r\n");
+  // No blank for the '=' to move over, and no marker position: a '*' is inserted.
+  EXPECT_EQ(one("00", "Options=[00]Disabled"), "Setup Question = Q\r\nOptions=*[00]Disabled\r\n\r\n");
+  EXPECT_EQ(one("01", "Options =[00]A\r\n[01]B"), "Setup Question = Q\r\nOptions =[00]A\r\n*[01]B\r\n\r\n");
+  EXPECT_EQ(one("01", "Options =[00]A\r\n=[01]B"), "Setup Question = Q\r\nOptions =[00]A\r\n=*[01]B\r\n\r\n");
+  // A value that names no option unmarks every option; a '*' away from the marker stays.
+  EXPECT_EQ(one("?", "Options =*[00]A // *\r\n *[01]B\r\n*[02]C\r\n**[03]D"),
+            "Setup Question = Q\r\nOptions = [00]A // *\r\n  [01]B\r\n [02]C\r\n* [03]D\r\n\r\n");
+  // The pattern may stand anywhere; the marker is still before the first '['.
+  EXPECT_EQ(one("01", "Options =[00]A [01]B"), "Setup Question = Q\r\nOptions=*[00]A [01]B\r\n\r\n");
+  // Lines without '[' and other lines of the block pass unchanged; two blanks do not end it.
+  EXPECT_EQ(one("01", "Options =*[00]A\r\n  \r\nnote\r\n *[01]B"),
+            "Setup Question = Q\r\nOptions = [00]A\r\n  \r\nnote\r\n *[01]B\r\n\r\n");
+  // One byte of text with its line end is short and ends the block.
+  EXPECT_EQ(one("01", "Options =*[00]A\r\nx\r\n [01]B"),
+            "Setup Question = Q\r\nOptions = [00]A\r\nx\r\n [01]B\r\n\r\n");
+}
+
+TEST(Merge, ValueLines) {
+  ScratchDir dir;
+  auto one = [](const std::string& lines) { return merge("Setup Question = D\r\n" + lines, "{D},[05],<0A>\r\n"); };
+  EXPECT_EQ(one("Value =05   // Seconds\r\n\r\n"), "Setup Question = D\r\nValue =0A\n\r\n");
+  EXPECT_EQ(one("Value\r\n\r\n"), "Setup Question = D\r\nValue\r\n0A\n\r\n");
+  EXPECT_EQ(one("Value=1=2\n"), "Setup Question = D\r\nValue=0A\n");
+  EXPECT_EQ(one("Value\r=x\r\n"), "Setup Question = D\r\nValue\r=x\r\n0A\n");
+  // Every Value line up to the short line is rewritten; Options after it opens a block.
+  EXPECT_EQ(one("Value =1\r\nHelp = x\r\nValue =2\r\nOptions =*[00]a\r\n [0A]b\r\n\r\n"),
+            "Setup Question = D\r\nValue =0A\nHelp = x\r\nValue =0A\nOptions = [00]a\r\n*[0A]b\r\n\r\n");
+}
+
+TEST(Merge, QuestionsWithoutBlankLineShareTheMatchedValue) {
+  ScratchDir dir;
+  std::string script = crlf({"Setup Question = A", "Value =1", "Setup Question = B", "Value =2", "",
+                             "Setup Question = B", "Value =3", ""});
+  EXPECT_EQ(merge(script, crlf({"{A},[0],<7>", "{B},[0],<8>"})),
+            "Setup Question = A\r\nValue =7\nSetup Question = B\r\nValue =7\n\r\n"
+            "Setup Question = B\r\nValue =8\n\r\n");
+}
+
+TEST(Merge, DifferenceLinesAreUsedOnceInFileOrder) {
+  ScratchDir dir;
+  std::string script = crlf({"Setup Question = A", "Value =0", "", "Setup Question = A", "Value =0", "",
+                             "Setup Question = A", "Value =0", ""});
+  EXPECT_EQ(merge(script, crlf({"{A},[0],<1>", "{B},[0],<x>", "{A},[0],<2>"})),
+            crlf({"Setup Question = A"}) + "Value =1\n" + crlf({"", "Setup Question = A"}) + "Value =2\n" +
+                crlf({"", "Setup Question = A", "Value =0", ""}));
+}
+
+TEST(Merge, DifferenceFieldParsing) {
+  ScratchDir dir;
+  const std::string q = "Setup Question = ";
+  // A last difference line without line end is never applied.
+  EXPECT_EQ(merge(q + "A\r\nValue =0\r\n", "{A},[0],<1>"), q + "A\r\nValue =0\r\n");
+  // An empty key matches a Setup line that ends after its '=', or has none; so does an empty line.
+  EXPECT_EQ(merge(q + "\r\nValue =0\r\n", "{},[0],<1>\r\n"), q + "\r\nValue =1\n");
+  EXPECT_EQ(merge("Setup Question\r\nValue =0\r\n", "[0],<2>\r\n"), "Setup Question\r\nValue =2\n");
+  EXPECT_EQ(merge(q + "\r\nValue =0\r\n", "\r\n"), q + "\r\nValue =\n");
+  // '/' completes the line: the key is cut there on both sides.
+  EXPECT_EQ(merge(q + "a/b\r\nValue =0\r\n", "{a/b},[0],<1>\r\n"), q + "a/b\r\nValue =\n");
+  EXPECT_EQ(merge(q + "A\r\nValue =0\r\n", "{A},[0],<1/2>\r\n"), q + "A\r\nValue =1\n");
+  // A key holding '[' before its end never matches; one ending in '[' or holding '{' does.
+  EXPECT_EQ(merge(q + "B[1]\r\nValue =0\r\n", "{B[1]},[0],<1>\r\n"), q + "B[1]\r\nValue =0\r\n");
+  EXPECT_EQ(merge(q + "B{[\r\nValue =0\r\n", "{B{[},[0],<1>\r\n"), q + "B{[\r\nValue =1\n");
+  // Fields keep their first 63 characters.
+  std::string k(70, 'k'), v(70, 'v');
+  EXPECT_EQ(merge(q + k + "\r\nValue =0\r\n", "{" + k + "x},[0],<" + v + ">\r\n"),
+            q + k + "\r\nValue =" + std::string(63, 'v') + "\n");
+}
+
+TEST(Merge, PiecesAndNulBytes) {
+  ScratchDir dir;
+  const std::string diff = "{Q},[0],<01>\r\n";
+  // A long block line is handled piece by piece: each piece has its own marker position.
+  std::string first = "Options =*[00]A" + std::string(284, ' ');  // exactly 299 bytes
+  std::string second = " *[01]B" + std::string(290, '.') + "[02]";
+  std::string got = merge("Setup Question = Q\r\n" + first + second + "\r\n\r\n", diff);
+  EXPECT_EQ(got, "Setup Question = Q\r\nOptions = [00]A" + std::string(284, ' ') + " *[01]B" +
+                     std::string(290, '.') + "[02]\r\n\r\n");
+  // A final piece of at most 3 bytes ends the block.
+  std::string p1 = "Options =*[00]A" + std::string(284, '-');
+  got = merge("Setup Question = Q\r\n" + p1 + "x\r\n [01]B\r\n", diff);
+  EXPECT_EQ(got, "Setup Question = Q\r\nOptions = [00]A" + std::string(284, '-') + "x\r\n [01]B\r\n");
+  // Text after a NUL is not written, line end included; a last line without line end is
+  // handled in the block.
+  got = merge(std::string("Setup Question = Q\r\nOptions =*[00]A\0junk\r\n [01]B", 48), diff);
+  EXPECT_EQ(got, "Setup Question = Q\r\nOptions = [00]A*[01]B");
+}
+
+TEST(Merge, OpenFailures) {
+  ScratchDir dir;
+  put("setup.txt", "Setup Question = A\r\n");
+  put("merged.txt", "old contents");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(use_different_create_merged("setup.txt", "Difftemp.ini", "merged.txt"), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open file\n");
+  EXPECT_TRUE(fs::exists("merged.txt"));
+  EXPECT_EQ(get("merged.txt"), "");  // created or emptied before the inputs are tested
+
+  put("Difftemp.ini", "");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(use_different_create_merged("setup.txt", "Difftemp.ini", "no/such/dir/merged.txt"), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open file\n");
+
+  if (fs::exists("/dev/full")) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(use_different_create_merged("setup.txt", "Difftemp.ini", "/dev/full"), 3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot write file /dev/full\r\n");
+  }
+}
+
+// ---- The same merge, done the slow way: a line-by-line walk through 300-byte buffers that reads
+// the difference file again from its start for every Setup line, exactly as the rules describe it.
+
+class ReferenceMerge {
+ public:
+  ReferenceMerge(const char* script, const char* diff) {
+    in_ = std::fopen(script, "rb");
+    diff_ = std::fopen(diff, "rb");
+  }
+  ~ReferenceMerge() {
+    std::fclose(in_);
+    std::fclose(diff_);
+  }
+
+  std::string run() {
+    char line[300];
+    for (;;) {  // copy phase
+      if (!std::fgets(line, sizeof line, in_)) return out_;
+      out_ += line;
+      if (std::strncmp(line, "Setup", 5) != 0 || !lookup(key_of(line))) continue;
+      for (;;) {  // rewrite phase
+        if (!std::fgets(line, sizeof line, in_)) return out_;
+        if (std::strncmp(line, "Optio", 5) == 0) {
+          option_line(line);
+          for (;;) {  // option block
+            if (!std::fgets(line, sizeof line, in_)) return out_;
+            if (std::strlen(line) <= 3) {
+              out_ += line;
+              break;
+            }
+            option_line(line);
+          }
+          break;
+        }
+        if (std::strncmp(line, "Value", 5) == 0) {
+          value_line(line);
+          continue;
+        }
+        out_ += line;
+        if (std::strlen(line) <= 3) break;
+      }
+    }
+  }
+
+ private:
+  static std::string key_of(const char* line) {
+    std::string key;
+    const char* eq = std::strchr(line, '=');
+    if (!eq) return key;
+    for (const char* p = eq + 1; *p && *p != '\r' && *p != '\n' && *p != '/'; ++p) {
+      unsigned char c = static_cast<unsigned char>(*p);
+      if (c >= 33 && c <= 126 && key.size() < 63) key += *p;
+    }
+    return key;
+  }
+
+  bool lookup(const std::string& key) {
+    std::rewind(diff_);
+    char line[300];
+    for (std::size_t pos = 0; std::fgets(line, sizeof line, diff_); ++pos) {
+      std::string fields[3];
+      std::string* field = nullptr;
+      bool complete = false;
+      for (const char* p = line; *p; ++p) {
+        char c = *p;
+        if (c == '\r' || c == '\n' || c == '/') {
+          complete = true;
+          break;
+        }
+        if (c == '}' || c == ']' || c == '>') {
+          field = nullptr;
+          continue;
+        }
+        if (field && field->size() < 63) *field += c;
+        if (c == '{') field = &fields[0];
+        if (c == '[') field = &fields[1];
+        if (c == '<') field = &fields[2];
+      }
+      if (!complete || fields[0] != key) continue;
+      if (used_.size() <= pos) used_.resize(pos + 1);
+      if (used_[pos]) continue;
+      used_[pos] = true;
+      matched_ = fields[2];
+      return true;
+    }
+    return false;
+  }
+
+  void option_line(const char* line) {
+    std::string text = line;
+    std::size_t b = text.find('[');
+    if (b != std::string::npos) {
+      bool selected = text.find("[" + matched_ + "]") != std::string::npos;
+      if (!selected) {
+        if (b >= 1 && text[b - 1] == '*') text[b - 1] = ' ';
+      } else if (b == 0) {
+        text.insert(0, 1, '*');
+      } else if (text[b - 1] == '=') {
+        if (b >= 2 && (text[b - 2] == ' ' || text[b - 2] == '\t')) {
+          text[b - 2] = '=';
+          text[b - 1] = '*';
+        } else {
+          text.insert(b, 1, '*');
+        }
+      } else {
+        text[b - 1] = '*';
+      }
+    }
+    out_ += text;
+  }
+
+  void value_line(const char* line) {
+    std::size_t n = std::strcspn(line, "\r\n");
+    const char* eq = static_cast<const char*>(std::memchr(line, '=', n));
+    out_ += eq ? std::string(line, eq + 1) : std::string(line);
+    out_ += matched_ + "\n";
+  }
+
+  std::FILE* in_;
+  std::FILE* diff_;
+  std::vector<bool> used_;
+  std::string matched_;
+  std::string out_;
+};
+
+std::string random_script(std::mt19937& rng) {
+  static const char* const questions[] = {"Quiet Boot", "Wake On LAN", "Boot Delay", "a/b", "Boot[1]",
+                                          "B{[", "", "Serial\tPort", "x"};
+  static const char* const others[] = {
+      "BIOS Default =[00]Disabled", "Options =*[00]Disabled   // Move \"*\" to the desired Option",
+      "Options =[01]Enabled", "Options=[00]Off", "Options\t=[0A]Ten", "Options =*[0A]x [01]y",
+      "         [01]Enabled", "         *[00]Disabled", "[01]Enabled", "=[00]x", "*[0A]", " =[01]",
+      "Value =05   // Seconds", "Value", "Value =", "Value=0A/x", "", "", "", " ", "x", "  ",
+      "Token =12 // comment", "Setup Question", "  Setup Question = x", "Help String = [?]",
+      "*[?]unknown", "\t*[]empty"};
+  auto pick = [&](auto& list) { return std::string(list[rng() % std::size(list)]); };
+  std::string text;
+  int lines = static_cast<int>(rng() % 60);
+  for (int i = 0; i < lines; ++i) {
+    std::string line;
+    switch (rng() % 12) {
+      case 0: case 1: case 2: line = "Setup Question = " + pick(questions); break;
+      case 3: line = "Options =*[00]" + std::string(rng() % 600, ' ') + "[01]" + std::string(rng() % 10, 'e'); break;
+      case 4: line = pick(others) + std::string(1, '\0') + "hidden [01]"; break;
+      default: line = pick(others);
+    }
+    text += line;
+    unsigned end = rng() % 10;
+    text += end == 0 ? "\n" : end == 1 ? "\r" : "\r\n";
+  }
+  if (rng() % 4 == 0) text += "Options =[01]last";
+  return text;
+}
+
+std::string random_differences(std::mt19937& rng) {
+  static const char* const keys[] = {"QuietBoot", "WakeOnLAN", "BootDelay", "a", "a/b", "Boot[1]",
+                                     "B{[", "", "SerialPort", "x", "Missing"};
+  static const char* const values[] = {"00", "01", "0A", "?", "", "1/2", "05"};
+  auto pick = [&](auto& list) { return std::string(list[rng() % std::size(list)]); };
+  std::string text;
+  int lines = static_cast<int>(rng() % 15);
+  for (int i = 0; i < lines; ++i) {
+    switch (rng() % 10) {
+      case 0: text += "\r\n"; break;
+      case 1: text += record_line(std::string(rng() % 400, 'k'), "0", "01"); break;
+      default: text += record_line(pick(keys), pick(values), pick(values));
+    }
+  }
+  if (rng() % 4 == 0) {
+    std::string last = record_line(pick(keys), "0", "01");
+    text.append(last, 0, last.size() - 2);  // no line end
+  }
+  return text;
+}
+
+TEST(Merge, IndexedLookupEqualsTheLineByLineWalk) {
+  ScratchDir dir;
+  std::mt19937 rng(8122026);
+  for (int round = 0; round < 500; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::string script = random_script(rng);
+    std::string diff = random_differences(rng);
+    put("setup.txt", script);
+    put("Difftemp.ini", diff);
+    std::string expected = ReferenceMerge("setup.txt", "Difftemp.ini").run();
+    ASSERT_EQ(merge(script, diff), expected);
+  }
+}
+
+TEST(Merge, RealScriptsAgreeWithTheLineByLineWalk) {
+  const fs::path corpus = fs::path(NVRAM_SHARED_DIR) / "corpus" / "real";
+  if (!fs::is_directory(corpus)) GTEST_SKIP() << "no real scripts at " << corpus;
+  ScratchDir dir;
+  const char* const values[] = {"00", "01", "03", "1", "0A"};
+  for (const auto& entry : fs::directory_iterator(corpus)) {
+    if (entry.path().extension() != ".txt") continue;
+    SCOPED_TRACE(entry.path().string());
+    std::string script = get(entry.path().string());
+    EXPECT_EQ(merge(script, ""), script);
+    // Every 50th question, listed backwards, with the values of its options and Value lines.
+    std::vector<std::string> keys;
+    std::istringstream lines(script);
+    for (std::string line; std::getline(lines, line);) {
+      if (line.rfind("Setup", 0) == 0) keys.push_back(question_key(line));
+    }
+    std::string diff;
+    for (std::size_t i = keys.size(); i-- > 0;) {
+      if (i % 50 == 0) diff += record_line(keys[i], "00", values[i % std::size(values)]);
+    }
+    put("setup.txt", script);
+    put("Difftemp.ini", diff);
+    std::string expected = ReferenceMerge("setup.txt", "Difftemp.ini").run();
+    std::string merged = merge(script, diff);
+    EXPECT_NE(merged, script);
+    EXPECT_EQ(merged, expected);
+  }
+}
+
+TEST(Merge, HundredThousandQuestionsInReversedOrder) {
+  ScratchDir dir;
+  constexpr int kQuestions = 100000;
+  std::string script, diff;
+  for (int i = 0; i < kQuestions; ++i) {
+    script += "Setup Question = Question " + std::to_string(i) +
+              "\r\nOptions =*[00]Disabled\r\n         [01]Enabled\r\n\r\n";
+    diff += "{Question" + std::to_string(kQuestions - 1 - i) + "},[00],<01>\r\n";
+  }
+  auto start = std::chrono::steady_clock::now();
+  std::string merged = merge(script, diff);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("merge of %d reversed questions: %.3f s\n", kQuestions, seconds);
+  EXPECT_EQ(merged.size(), script.size());
+  EXPECT_NE(merged.find("Question 99999\r\nOptions = [00]Disabled\r\n        *[01]Enabled\r\n"),
+            std::string::npos);
+  EXPECT_LT(seconds, 10.0);  // a rescanning lookup would take minutes
+}
+
+}  // namespace
+}  // namespace nvram
