@@ -33,15 +33,15 @@ namespace {
 // resolved. The last component is kept as typed.
 std::string resolved_path(const std::string& name) {
   std::string::size_type slash = name.rfind('/');
-  std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+  std::string dir = slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
-  if (dir.empty()) dir = "/";
   char* real = ::realpath(dir.c_str(), nullptr);
   if (!real) return {};
   std::string out(real);
   std::free(real);
   if (out.empty() || out.back() != '/') out += '/';
-  return out + base;
+  out.append(base);
+  return out;
 }
 
 }  // namespace

@@ -95,16 +95,25 @@ void read_value(Question& q, std::size_t line, std::string_view c, std::size_t f
 // The text that a question of the machine, whose value is `current`, stores for the value
 // `wanted` of an imported script; false when `wanted` does not fit. The machine keeps its own
 // notation: <decimal>, bare hexadecimal or "quoted text".
+std::string enclose(char open, std::string_view text, char close) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += open;
+  out.append(text);
+  out += close;
+  return out;
+}
+
 bool fit_value(std::string_view current, std::string_view wanted, std::string& out) {
   bool quoted = wanted.size() >= 2 && wanted.front() == '"' && wanted.back() == '"';
   bool angled = wanted.size() >= 2 && wanted.front() == '<' && wanted.back() == '>';
   if (!current.empty() && current.front() == '"') {
-    out = quoted ? std::string(wanted) : "\"" + std::string(wanted) + "\"";
+    out = quoted ? std::string(wanted) : enclose('"', wanted, '"');
     return true;
   }
   std::string_view inner = angled ? wanted.substr(1, wanted.size() - 2) : wanted;
   if (!current.empty() && current.front() == '<') {
-    out = "<" + std::string(inner) + ">";
+    out = enclose('<', inner, '>');
     return all_of(inner, is_digit);
   }
   out = std::string(inner);
@@ -118,7 +127,7 @@ std::string place(const Question& q) {
   return q.token + "/" + q.offset;
 }
 
-std::string quote(std::string_view s) { return "\"" + std::string(s) + "\""; }
+std::string quote(std::string_view s) { return enclose('"', s, '"'); }
 
 struct Edit {
   std::size_t line, begin, end;
