@@ -10,7 +10,7 @@
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
-build=$(cd "${1:-$here/../../build}" && pwd) || { echo "no build directory ${1:-}"; exit 1; }
+build=$(cd "${1:-$here/../../build}" 2>/dev/null && pwd) || { echo "no build directory ${1:-$here/../../build}"; exit 1; }
 playbooks="$top/contrib/ansible"
 
 command -v ansible-playbook >/dev/null || { echo "SKIP: ansible-playbook is not installed"; exit 77; }
@@ -162,6 +162,10 @@ play compare 2 --check --limit 'h01,h15,h19,h21'
 grep -q '"failed  *h21  *Give up on a host without the tool | no SCELNX_64 in' "$work/compare.log" ||
   fail "check mode did not find h21's missing tool"
 failed_hosts compare h21
+# A golden script named like NVRAM's own merged script would be overwritten: refused.
+play compare 2 --limit h01 -e nvram_golden_name=merged.txt
+summary compare 'h01 failed -'
+detail compare h01 'Check the names of the files on the host' "the file names sent to or made on the host (nvram_*_name: now merged.txt, saved.txt, dumped.txt, new.txt, password.bin, hdd-priority.bin) must be plain names whose parts before the first '.' differ from each other and from temp, biostemp, merged, Difftemp, Exclude, pwd, hdd, t01, t02, NVRAM, SCELNX_64"
 
 # --- Compare ----------------------------------------------------------------------------------
 play compare 2
@@ -211,8 +215,12 @@ cmp -s "$ex/h01/saved.txt" "$ex/h15/saved.txt" && fail "h15's drift is missing f
 # changes nothing.
 mkdir "$ex/h19" && cp "$ex/h01/saved.txt" "$ex/h19/"
 for h in h01 h15 h17 h22; do sim "$hosts/$h" /sim-flash || fail "cannot flash $h"; done
-play update 2 --limit 'h01,h15,h17,h19,h22'
-summary update 'h19 failed 1' 'h22 mismatched 6' 'h01 updated 0' 'h15 updated 0' 'h17 updated 0'
+play update 2 --limit 'h01,h03,h15,h17,h19,h22'
+summary update 'h03 failed -' 'h19 failed 1' 'h22 mismatched 6' 'h01 updated 0' 'h15 updated 0' \
+  'h17 updated 0'
+detail update h03 'Copy the dumped and the new script' \
+  "Could not find or access '$ex/h03/saved.txt' on the Ansible Controller." \
+  'If you are using a module and expect the file to exist on the remote, see the remote_src option'
 grep -q '{QuietBoot},\[[0-9]*\],<01>' "$hosts/h15/Difftemp.ini" || fail "h15's Quiet Boot was not carried over"
 nvram "$hosts/h15" -c "$ex/h15/saved.txt" | grep -q 'QuietBoot' && fail "h15 lost its Quiet Boot setting"
 "$PYTHON" - "$work/out/update-summary.json" <<'EOF' || fail "update details"
@@ -240,8 +248,9 @@ grep -q 'changed: \[h02\]' "$work/hdd_set.log" || fail "setting the HDD priority
   fail "h01's HDD priority changed"
 
 play password_get 0 --limit h03
-[ "$(stat -c %a "$vars/h03/password.bin")" = 600 ] || fail "the fetched password file is readable by others"
-grep -q '^VARIABLE_NAME = AMITSESetup' "$vars/h03/password.bin" || fail "h03's password file"
+[ "$(stat -c %a "$vars/h03" "$vars/h03/password.bin" | xargs)" = "700 600" ] ||
+  fail "the fetched password file is readable by others"
+grep -q '^VARIABLE_DATA = ' "$vars/h03/password.bin" || fail "h03's password file"
 play password_set 2 --limit 'h03,h04'
 summary password_set "h04 failed -" 'h03 set 0'
 grep -q 'Could not find or access' "$work/out/password_set-summary.json" || fail "h04 had no password file to send"
