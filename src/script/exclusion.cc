@@ -28,6 +28,12 @@ int load_exclusion_list(ExclusionTable& table) {
     }
     table.entries.push_back(std::move(entry));
   }
+  // A list cut short by a read error would let excluded questions through.
+  if (std::ferror(in.get())) {
+    table.entries.clear();
+    print_cannot_read("Exclude.txt");
+    return kMissingFile;
+  }
   return kOk;
 }
 
