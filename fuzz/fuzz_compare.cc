@@ -1,13 +1,16 @@
 // The compare command (-c) with a fake tool whose live export is arbitrary, against an arbitrary
 // saved script and exclusion list. Input: the saved script, "\n%%\n", the live export, "\n%%\n",
 // "Exclude.txt".
+#include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "fuzz_util.h"
 #include "nvram/commands.h"
 #include "nvram/tool.h"
+#include "script/exclusion.h"
 
 namespace {
 
@@ -38,16 +41,23 @@ int run_compare(const std::string& live, std::string& out) {
   return status;
 }
 
+struct Report {
+  std::string key, saved_value, live_value;
+  bool operator<(const Report& o) const {
+    return std::tie(key, saved_value, live_value) < std::tie(o.key, o.saved_value, o.live_value);
+  }
+};
+
 // The report: the heading, then two-line reports of one key with two different values, and end
-// messages. Returns the number of reports.
-int check_report(std::string_view out) {
+// messages. Returns the number of reports; `reports` receives them.
+int check_report(std::string_view out, std::multiset<Report>* reports = nullptr) {
   static constexpr std::string_view kHeading = "\r\nMiscompare Notification\r\n";
   static constexpr std::string_view kEnd = "\r\n== Complete MISCOMPARE Function ==\r\n";
   static constexpr std::string_view kSaved = "ERROR:Saved value for ";
   static constexpr std::string_view kLive = "       BIOS value for ";
   FUZZ_CHECK(out.substr(0, kHeading.size()) == kHeading);
   out.remove_prefix(kHeading.size());
-  int reports = 0;
+  int count = 0;
   // One report line: prefix, key (visible characters, so no blank), " is ", value, CR LF.
   auto take_line = [&out](std::string_view prefix, std::string& key, std::string& value) {
     FUZZ_CHECK(out.substr(0, prefix.size()) == prefix);
@@ -69,9 +79,29 @@ int check_report(std::string_view out) {
     take_line(kLive, live_key, live_value);
     FUZZ_CHECK(saved_key == live_key);
     FUZZ_CHECK(saved_value != live_value);
-    ++reports;
+    ++count;
+    if (reports) reports->insert({saved_key, saved_value, live_value});
   }
-  return reports;
+  return count;
+}
+
+// No question that both record files hold is left uncompared: one that each holds once and that
+// is not excluded is reported exactly once when its current values differ.
+void check_unique_questions(const std::multiset<Report>& reports) {
+  std::vector<fuzz::PlainRecord> saved, live;
+  if (!fuzz::plain_records(fuzz::read_file("saved.ini"), saved) ||
+      !fuzz::plain_records(fuzz::read_file("biostemp.ini"), live))
+    return;
+  nvram::ExclusionTable excluded;
+  FUZZ_CHECK(nvram::load_exclusion_list(excluded) == 0);
+  auto in_saved = fuzz::unique_keys(saved);
+  for (const auto& [key, record] : fuzz::unique_keys(live)) {
+    auto partner = in_saved.find(key);
+    if (partner == in_saved.end() || nvram::is_excluded(key, excluded)) continue;
+    const std::string& saved_value = partner->second->current_value;
+    std::size_t want = saved_value == record->current_value ? 0 : 1;
+    FUZZ_CHECK(reports.count({key, saved_value, record->current_value}) == want);
+  }
 }
 
 }  // namespace
@@ -87,7 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string out;
   int status = run_compare(live, out);
   FUZZ_CHECK(status == 0 || status == 6);
-  FUZZ_CHECK((check_report(out) > 0) == (status == 6));
+  std::multiset<Report> reports;
+  FUZZ_CHECK((check_report(out, &reports) > 0) == (status == 6));
+  check_unique_questions(reports);
   FUZZ_CHECK(fuzz::read_file("saved.txt") == saved);
   FUZZ_CHECK(fuzz::read_file("Exclude.txt") == parts[2]);
   FUZZ_CHECK(fuzz::read_file("biostemp.sh") == live);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fuzz_util.h"
+#include "script/exclusion.h"
 #include "script/record_compare.h"
 
 namespace {
@@ -19,6 +20,27 @@ void check_difference_file(const std::string& text, int count) {
   }
 }
 
+// A question that each file holds once and that is not excluded always finds its partner, so
+// when the two current values differ its difference line is there, with the new file's key and
+// default value and the dumped file's current value.
+void check_unique_questions(const std::string& walked, const std::string& searched,
+                            const std::string& differences) {
+  std::vector<fuzz::PlainRecord> new_records, old_records;
+  if (!fuzz::plain_records(walked, new_records) || !fuzz::plain_records(searched, old_records)) return;
+  nvram::ExclusionTable excluded;
+  FUZZ_CHECK(nvram::load_exclusion_list(excluded) == 0);
+  std::set<std::string_view> lines;
+  for (std::string_view line : fuzz::lines_of(differences)) lines.insert(line);
+  auto in_old = fuzz::unique_keys(old_records);
+  for (const auto& [key, record] : fuzz::unique_keys(new_records)) {
+    auto partner = in_old.find(key);
+    if (partner == in_old.end() || nvram::is_excluded(key, excluded)) continue;
+    const std::string& old_value = partner->second->current_value;
+    if (old_value == record->current_value) continue;
+    FUZZ_CHECK(lines.count("{" + key + "},[" + record->default_value + "],<" + old_value + ">\r\n") == 1);
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -31,7 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int count = -1;
   FUZZ_CHECK(nvram::process_script_compare("new.txt", "old.txt", count) == 0);
   FUZZ_CHECK(count >= 0 && static_cast<std::size_t>(count) <= fuzz::line_pieces(parts[0]).size());
-  check_difference_file(fuzz::read_file("Difftemp.ini"), count);
+  std::string differences = fuzz::read_file("Difftemp.ini");
+  check_difference_file(differences, count);
+  check_unique_questions(parts[0], parts[1], differences);
   FUZZ_CHECK(!fuzz::file_exists("new.ini") && !fuzz::file_exists("old.ini"));
   FUZZ_CHECK(fuzz::read_file("Exclude.txt") == parts[2]);
 
