@@ -35,11 +35,13 @@ bool is_marker_rewrite(std::string_view in, std::string_view out) {
 void next_offsets(std::string_view piece, std::string_view out, std::size_t at,
                   std::set<std::size_t>& next) {
   std::string_view rest = out.substr(at);
-  if (rest.substr(0, piece.size()) == piece || is_marker_rewrite(piece, rest.substr(0, piece.size())))
+  if (rest.substr(0, piece.size()) == piece ||
+      is_marker_rewrite(piece, rest.substr(0, piece.size())))
     next.insert(at + piece.size());
   std::size_t b = piece.find('[');
   if (b != std::string_view::npos && rest.size() > piece.size() && rest[b] == '*' &&
-      rest.substr(0, b) == piece.substr(0, b) && rest.substr(b + 1, piece.size() - b) == piece.substr(b))
+      rest.substr(0, b) == piece.substr(0, b) &&
+      rest.substr(b + 1, piece.size() - b) == piece.substr(b))
     next.insert(at + piece.size() + 1);
   if (piece.compare(0, 5, "Value") == 0) {
     std::size_t eq = piece.substr(0, piece.find_first_of("\r\n")).find('=');

@@ -26,7 +26,8 @@ void check_difference_file(const std::string& text, int count) {
 void check_unique_questions(const std::string& walked, const std::string& searched,
                             const std::string& differences) {
   std::vector<fuzz::PlainRecord> new_records, old_records;
-  if (!fuzz::plain_records(walked, new_records) || !fuzz::plain_records(searched, old_records)) return;
+  if (!fuzz::plain_records(walked, new_records) || !fuzz::plain_records(searched, old_records))
+    return;
   nvram::ExclusionTable excluded;
   FUZZ_CHECK(nvram::load_exclusion_list(excluded) == 0);
   std::set<std::string_view> lines;
@@ -37,7 +38,8 @@ void check_unique_questions(const std::string& walked, const std::string& search
     if (partner == in_old.end() || nvram::is_excluded(key, excluded)) continue;
     const std::string& old_value = partner->second->current_value;
     if (old_value == record->current_value) continue;
-    FUZZ_CHECK(lines.count("{" + key + "},[" + record->default_value + "],<" + old_value + ">\r\n") == 1);
+    FUZZ_CHECK(
+        lines.count("{" + key + "},[" + record->default_value + "],<" + old_value + ">\r\n") == 1);
   }
 }
 

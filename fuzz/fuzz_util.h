@@ -27,13 +27,13 @@ inline int& start_dir() {
 }
 
 // Aborts with the failed condition, so the fuzzer keeps the input as a finding.
-#define FUZZ_CHECK(cond)                                                                   \
-  do {                                                                                     \
-    if (!(cond)) {                                                                         \
-      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);       \
-      if (::fuzz::start_dir() >= 0) (void)::fchdir(::fuzz::start_dir());                   \
-      std::abort();                                                                        \
-    }                                                                                      \
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      if (::fuzz::start_dir() >= 0) (void)::fchdir(::fuzz::start_dir());            \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
 
 // For the life of the object the current directory is a private scratch directory, emptied
@@ -125,7 +125,9 @@ inline std::string read_file(const std::string& name, bool* exists = nullptr) {
   return bytes;
 }
 
-inline bool file_exists(const std::string& name) { return ::access(name.c_str(), F_OK) == 0; }
+inline bool file_exists(const std::string& name) {
+  return ::access(name.c_str(), F_OK) == 0;
+}
 
 // The lines of a file the program wrote, each with its line end; a last line without one too.
 inline std::vector<std::string_view> lines_of(std::string_view text) {
@@ -190,7 +192,8 @@ inline bool plain_records(std::string_view text, std::vector<PlainRecord>& recor
 }
 
 // The keys that occur exactly once among the records.
-inline std::map<std::string, const PlainRecord*> unique_keys(const std::vector<PlainRecord>& records) {
+inline std::map<std::string, const PlainRecord*> unique_keys(
+    const std::vector<PlainRecord>& records) {
   std::map<std::string, const PlainRecord*> once;
   std::set<std::string> repeated;
   for (const PlainRecord& r : records) {

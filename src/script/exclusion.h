@@ -7,7 +7,8 @@
 // The exclusion list "Exclude.txt": setup questions that the comparisons pass over.
 namespace nvram {
 
-inline constexpr int kExclusionLines = 100;     // lines read, comments included
+inline constexpr char kExclusionFile[] = "Exclude.txt";
+inline constexpr int kExclusionLines = 100;         // lines read, comments included
 inline constexpr std::size_t kExclusionEntry = 64;  // characters kept per entry
 
 struct ExclusionTable {

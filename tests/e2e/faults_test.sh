@@ -16,9 +16,17 @@ keep_sums() { (cd "$WORK" && md5sum -- "$@") >"$FAKE/sums" || fail "cannot check
 expect_intact() { (cd "$WORK" && md5sum --status -c "$FAKE/sums") || fail "an input file changed"; }
 
 # The -u inputs: old.txt (values to carry over), new.txt, an empty Exclude.txt.
-update_inputs() { { q A 00 01; q B 00 02; } >"$WORK/old.txt"; { q A 00 05; q B 00 02; } >"$WORK/new.txt"; : >"$WORK/Exclude.txt"; }
+update_inputs() {
+  { q A 00 01; q B 00 02; } >"$WORK/old.txt"
+  { q A 00 05; q B 00 02; } >"$WORK/new.txt"
+  : >"$WORK/Exclude.txt"
+}
 # The -c inputs: saved.txt, an empty Exclude.txt and a live export that differs in A.
-compare_inputs() { { q A 00 01; q B 00 02; } >"$WORK/saved.txt"; { q A 00 05; q B 00 02; } >"$FAKE/export"; : >"$WORK/Exclude.txt"; }
+compare_inputs() {
+  { q A 00 01; q B 00 02; } >"$WORK/saved.txt"
+  { q A 00 05; q B 00 02; } >"$FAKE/export"
+  : >"$WORK/Exclude.txt"
+}
 
 # run_nvram_limited KIB ARGS...: run_nvram under a file-size limit of KIB kibibytes.
 run_nvram_limited() {
@@ -349,6 +357,26 @@ expect_stdout 'Error, file name conflict: saved.txt\r\n'
 run_nvram -u old.txt new.txt
 expect_status 3
 expect_stdout 'Error, file name conflict: new.txt\r\n'
+expect_tool_words
+expect_intact
+
+begin_case "-c and -u: an Exclude.txt linked to a working file is a conflict, and survives"
+compare_inputs
+update_inputs
+printf 'Quiet Boot\n' >"$WORK/Exclude.txt"
+ln -s Exclude.txt "$WORK/biostemp.sh"
+keep_sums Exclude.txt
+run_nvram -c saved.txt
+expect_status 3
+expect_stdout 'Error, file name conflict: Exclude.txt\r\n'
+rm "$WORK/biostemp.sh"
+for working in Difftemp.ini merged.txt new.ini; do
+  ln "$WORK/Exclude.txt" "$WORK/$working"
+  run_nvram -u old.txt new.txt
+  expect_status 3
+  expect_stdout 'Error, file name conflict: Exclude.txt\r\n'
+  rm "$WORK/$working"
+done
 expect_tool_words
 expect_intact
 
