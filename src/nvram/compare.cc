@@ -52,11 +52,18 @@ bool read_records(const std::string& name, std::vector<KeyValue>& records) {
   return true;
 }
 
-// None of the files that -c writes may be the saved script: not "biostemp.sh", not
-// "biostemp.ini", not the saved script's own record file.
-bool names_clash(const std::string& saved, const std::string& saved_records) {
-  return same_file(saved, kLiveScript) || same_file(saved, kLiveRecords) ||
-         same_file(saved_records, kLiveRecords) || same_file(saved_records, saved);
+// None of the files that -c writes ("biostemp.sh", "biostemp.ini", the saved script's own record
+// file) may be one of its inputs: the saved script or "Exclude.txt" (through a link, say). Returns
+// the input to report, or nullptr when nothing clashes.
+const char* find_clash(const std::string& saved, const std::string& saved_records) {
+  if (same_file(saved, kLiveScript) || same_file(saved, kLiveRecords) ||
+      same_file(saved_records, kLiveRecords) || same_file(saved_records, saved))
+    return saved.c_str();
+  for (const std::string& written :
+       {std::string(kLiveScript), std::string(kLiveRecords), saved_records}) {
+    if (same_file(written, kExclusionFile)) return kExclusionFile;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -69,8 +76,8 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   }
   const std::string saved = saved_arg;
   const std::string saved_records = record_file_name(saved);
-  if (names_clash(saved, saved_records)) {
-    print_conflict(saved);
+  if (const char* clash = find_clash(saved, saved_records)) {
+    print_conflict(clash);
     return kMissingFile;
   }
 

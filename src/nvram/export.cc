@@ -80,7 +80,7 @@ int cmd_export(const Args& args, ToolRunner& tool, const char* bios_version) {
   if (!out.finish()) return kMissingFile;
   if (read_failed) {
     // The output holds only part of the export: keep the export for another try.
-    std::printf("Error, cannot read file %s\r\n", kExportFile);
+    print_cannot_read(kExportFile);
     return kMissingFile;
   }
   std::remove(kExportFile);

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "nvram/commands.h"
+#include "script/exclusion.h"
 #include "script/file.h"
 #include "script/merge.h"
 #include "script/reader.h"
@@ -43,7 +44,7 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   // The resource and defaults files go to the tool only as a pair.
   const bool resources = args.at(4) && args.at(5);
 
-  std::vector<std::string> inputs = {dumped, update};
+  std::vector<std::string> inputs = {dumped, update, kExclusionFile};
   if (resources) {
     inputs.emplace_back(args.at(4));
     inputs.emplace_back(args.at(5));

@@ -12,7 +12,7 @@ namespace nvram {
 
 int load_exclusion_list(ExclusionTable& table) {
   table.entries.clear();
-  File in("Exclude.txt", "r");
+  File in(kExclusionFile, "r");
   if (!in) {
     std::fputs("can't open Exclude.txt", stdout);
     return kMissingFile;
@@ -27,6 +27,12 @@ int load_exclusion_list(ExclusionTable& table) {
       if (is_visible(static_cast<unsigned char>(c))) entry += c;
     }
     table.entries.push_back(std::move(entry));
+  }
+  // A list cut short by a read error would let excluded questions through.
+  if (std::ferror(in.get())) {
+    table.entries.clear();
+    print_cannot_read(kExclusionFile);
+    return kMissingFile;
   }
   return kOk;
 }

@@ -7,7 +7,8 @@
 // The exclusion list "Exclude.txt": setup questions that the comparisons pass over.
 namespace nvram {
 
-inline constexpr int kExclusionLines = 100;     // lines read, comments included
+inline constexpr char kExclusionFile[] = "Exclude.txt";
+inline constexpr int kExclusionLines = 100;         // lines read, comments included
 inline constexpr std::size_t kExclusionEntry = 64;  // characters kept per entry
 
 struct ExclusionTable {
@@ -16,7 +17,8 @@ struct ExclusionTable {
 
 // Loads "Exclude.txt" from the current directory: of its first 100 lines (299-byte pieces count
 // as lines), each that does not begin with '/' gives one entry made of its visible characters,
-// at most 64. Returns 0, or prints "can't open Exclude.txt" (no line end) and returns 3.
+// at most 64. Returns 0, or prints "can't open Exclude.txt" (no line end) and returns 3; a file
+// that opens but cannot be read ("Error, cannot read file Exclude.txt\r\n") also gives 3.
 int load_exclusion_list(ExclusionTable& table);
 
 // True when the key, with its space characters removed, equals one of the entries.

@@ -18,6 +18,10 @@ void print_cannot_open(std::string_view name) {
   std::printf("Error, cannot open file %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
 
+void print_cannot_read(std::string_view name) {
+  std::printf("Error, cannot read file %.*s\r\n", static_cast<int>(name.size()), name.data());
+}
+
 }  // namespace nvram
 
 #include <sys/stat.h>

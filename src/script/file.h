@@ -75,6 +75,10 @@ class OutFile {
 // Prints "Error, cannot open file %s\r\n".
 void print_cannot_open(std::string_view name);
 
+// Prints "Error, cannot read file %s\r\n": the file opened, but a read failed (an I/O error, or a
+// directory in the file's place). What was read is not the whole file, so no reader goes on with it.
+void print_cannot_read(std::string_view name);
+
 }  // namespace nvram
 
 namespace nvram {

@@ -118,6 +118,10 @@ int use_different_create_merged(const std::string& script, const std::string& di
 
   DifferenceIndex index;
   load_differences(differences.get(), index);
+  if (std::ferror(differences.get())) {
+    print_cannot_read(difference_file);
+    return kMissingFile;
+  }
 
   enum class Phase { kCopy, kRewrite, kOptionBlock };
   Phase phase = Phase::kCopy;
@@ -156,7 +160,13 @@ int use_different_create_merged(const std::string& script, const std::string& di
         break;
     }
   }
+  // A script cut short by a read error must not pass for the whole merged script.
+  const bool read_failed = std::ferror(in.get()) != 0;
   if (!out.finish()) return kMissingFile;
+  if (read_failed) {
+    print_cannot_read(script);
+    return kMissingFile;
+  }
   return kOk;
 }
 

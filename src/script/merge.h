@@ -13,8 +13,9 @@ namespace nvram {
 //
 // All three files are opened before any failure is reported, so output is created or emptied even
 // when an input is missing. Returns 0 when the script has been read to its end; 3 with
-// "can't open file" when a file cannot be opened, or with "Error, cannot write file %s\r\n" when
-// output could not be written whole.
+// "can't open file" when a file cannot be opened, with "Error, cannot read file %s\r\n" when an
+// input cannot be read to its end, or with "Error, cannot write file %s\r\n" when output could not
+// be written whole.
 int use_different_create_merged(const std::string& script, const std::string& difference_file,
                                 const std::string& output);
 

@@ -1,6 +1,7 @@
 #include "script/reader.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <string_view>
 
 #include "script/file.h"
@@ -226,9 +227,15 @@ int process_script_convert(const std::string& script_name, int& record_count) {
         break;
     }
   }
-  if (r.open) write_record(out, r);  // ended by the end of the script: not counted
+  // A read error is not the end of the script: the records would be those of a part of it.
+  const bool read_failed = std::ferror(script.get()) != 0;
+  if (r.open && !read_failed) write_record(out, r);  // ended by the end of the script: not counted
   script.close();
   if (!out.finish()) return kMissingFile;
+  if (read_failed) {
+    print_cannot_read(script_name);
+    return kMissingFile;
+  }
   record_count = closed;
   return kOk;
 }

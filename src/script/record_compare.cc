@@ -88,6 +88,10 @@ int process_script_compare(const std::string& new_script, const std::string& dum
 
   SearchedRecords records;
   load_searched(searched.get(), records);
+  if (std::ferror(searched.get())) {
+    print_cannot_read(searched_name);
+    return kMissingFile;
+  }
 
   int count = 0;
   LineSource lines(walked.get());
@@ -105,6 +109,10 @@ int process_script_compare(const std::string& new_script, const std::string& dum
   }
 
   if (!diff.finish()) return kMissingFile;
+  if (std::ferror(walked.get())) {
+    print_cannot_read(walked_name);
+    return kMissingFile;
+  }
   walked.close();
   searched.close();
   std::remove(walked_name.c_str());

@@ -17,8 +17,9 @@ namespace nvram {
 //
 // Returns 0 after storing the number of lines written in difference_count and removing both
 // record files; returns 3 when "Exclude.txt", a record file or "Difftemp.ini" cannot be opened
-// ("Cannot open %s\r\n") or "Difftemp.ini" cannot be written whole, leaving the count untouched
-// and every file in place.
+// ("Cannot open %s\r\n"), a record file cannot be read to its end ("Error, cannot read file
+// %s\r\n") or "Difftemp.ini" cannot be written whole, leaving the count untouched and every file in
+// place.
 int process_script_compare(const std::string& new_script, const std::string& dumped_script,
                            int& difference_count);
 

@@ -9,13 +9,15 @@
 #   set_tool_exit 1            the tool's exit code
 #   run_nvram ARGS...          runs the program; $STATUS, stdout in $OUT_FILE
 #   expect_status / expect_stdout / expect_file / expect_no_file / expect_tool_words
+#   read_only_work             makes $WORK read-only until the case ends (false where not possible)
 # and finally calls finish, which prints "N passed, N failed" and sets the exit status.
 set -u
 
 : "${NVRAM_BIN:?NVRAM_BIN must name the program under test}"
 E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 ROOT=$(mktemp -d "${TMPDIR:-/tmp}/nvram-e2e.XXXXXX")
-trap 'chmod -R u+w "$ROOT" 2>/dev/null; rm -rf "$ROOT"' EXIT
+MOUNTS=()
+trap 'unmount_all; chmod -R u+w "$ROOT" 2>/dev/null; rm -rf "$ROOT"' EXIT
 PASSED=0
 FAILED=0
 CASE=""
@@ -37,6 +39,7 @@ begin_case() {
 }
 
 end_case() {
+  unmount_all
   [ -n "$CASE" ] || return 0
   if [ "$CASE_OK" = 1 ]; then PASSED=$((PASSED + 1)); else FAILED=$((FAILED + 1)); fi
   CASE=""
@@ -52,6 +55,19 @@ set_export() { printf "$1" >"$FAKE/export"; }
 set_export_file() { cp "$1" "$FAKE/export"; }
 set_tool_exit() { printf '%s' "$1" >"$FAKE/exit"; }
 no_tool() { rm -f "$WORK/SCELNX_64"; }
+
+# A read-only bind mount of $WORK over itself: not even root can write there. Needs the right to
+# mount; returns 1 (and changes nothing) where that is missing.
+read_only_work() {
+  mount --bind "$WORK" "$WORK" 2>/dev/null || return 1
+  MOUNTS+=("$WORK")
+  mount -o remount,bind,ro "$WORK" 2>/dev/null && ! touch "$WORK/.probe" 2>/dev/null
+}
+unmount_all() {
+  local m
+  for m in "${MOUNTS[@]}"; do umount "$m" 2>/dev/null; done
+  MOUNTS=()
+}
 
 run_nvram() {
   (cd "$WORK" && PATH="$FAKE/bin:$PATH" "$NVRAM_BIN" "$@" >"$OUT_FILE" 2>"$FAKE/stderr" </dev/null)

@@ -68,6 +68,14 @@ TEST(ExclusionList, EmptyFileExcludesNothingAndMissingFileFails) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(load_exclusion_list(t), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "can't open Exclude.txt");
+
+  // A file that opens but cannot be read (here a directory) is no empty list: the comparisons
+  // would let every question through.
+  std::filesystem::create_directory("Exclude.txt");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(load_exclusion_list(t), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file Exclude.txt\r\n");
+  EXPECT_TRUE(t.entries.empty());
 }
 
 }  // namespace

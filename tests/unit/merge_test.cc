@@ -205,6 +205,23 @@ TEST(Merge, OpenFailures) {
   }
 }
 
+// An input that opens but cannot be read (here a directory) must not pass for an empty one: the
+// merged script would be cut off, or lose every difference, and still be imported.
+TEST(Merge, UnreadableInputsFail) {
+  ScratchDir dir;
+  put("setup.txt", "Setup Question = A\r\nValue =1\r\n");
+  fs::create_directory("diffdir");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(use_different_create_merged("setup.txt", "diffdir", "merged.txt"), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file diffdir\r\n");
+
+  put("Difftemp.ini", "{A},[1],<2>\r\n");
+  fs::create_directory("scriptdir");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(use_different_create_merged("scriptdir", "Difftemp.ini", "merged.txt"), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file scriptdir\r\n");
+}
+
 // ---- The same merge, done the slow way: a line-by-line walk through 300-byte buffers that reads
 // the difference file again from its start for every Setup line, exactly as the rules describe it.
 

@@ -326,6 +326,16 @@ TEST(ScriptConvert, OpenFailures) {
   }
 }
 
+TEST(ScriptConvert, UnreadableScriptIsNoEmptyScript) {
+  ScratchDir dir;
+  fs::create_directory("dir.txt");  // opens, but every read fails
+  int count = 77;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(process_script_convert("dir.txt", count), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file dir.txt\r\n");
+  EXPECT_EQ(count, 77);
+}
+
 TEST(ScriptConvert, NeverEmptiesItsOwnScript) {
   ScratchDir dir;
   const std::string script = "Setup Question = A\nValue =1\n\n";

@@ -151,6 +151,29 @@ TEST(RecordCompare, OpenFailuresLeaveEverythingInPlace) {
   EXPECT_EQ(count, 42);
 }
 
+TEST(RecordCompare, UnreadableRecordFilesFail) {
+  ScratchDir dir;
+  put("Exclude.txt", "");
+  put("new.ini", "{A},[0],<1>\r\n");
+  fs::create_directory("old.ini");  // opens, but every read fails
+  int count = 42;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(process_script_compare("new.txt", "old.txt", count), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file old.ini\r\n");
+  EXPECT_EQ(count, 42);
+  EXPECT_TRUE(fs::exists("new.ini"));
+
+  fs::remove("old.ini");
+  put("old.ini", "{A},[0],<2>\r\n");
+  fs::remove("new.ini");
+  fs::create_directory("new.ini");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(process_script_compare("new.txt", "old.txt", count), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file new.ini\r\n");
+  EXPECT_EQ(count, 42);
+  EXPECT_TRUE(fs::exists("old.ini"));
+}
+
 TEST(RecordCompare, FailedWriteKeepsTheRecordFiles) {
   ScratchDir dir;
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";

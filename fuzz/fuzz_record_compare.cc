@@ -1,0 +1,72 @@
+// The record comparison of the update on two arbitrary record files and an arbitrary exclusion
+// list. Input: the new script's record file, "\n%%\n", the dumped script's record file, "\n%%\n",
+// "Exclude.txt".
+#include <string>
+
+#include "fuzz_util.h"
+#include "script/exclusion.h"
+#include "script/record_compare.h"
+
+namespace {
+
+// Difference lines are record lines whose fields (at most 63 bytes) hold no line end.
+void check_difference_file(const std::string& text, int count) {
+  std::vector<std::string_view> lines = fuzz::lines_of(text);
+  FUZZ_CHECK(lines.size() == static_cast<std::size_t>(count));
+  for (std::string_view line : lines) {
+    FUZZ_CHECK(line.size() >= 10 && line.size() <= 3 * 63 + 10);
+    FUZZ_CHECK(line.front() == '{' && line.substr(line.size() - 3) == ">\r\n");
+    FUZZ_CHECK(line.find('\r') == line.size() - 2);
+  }
+}
+
+// A question that each file holds once and that is not excluded always finds its partner, so
+// when the two current values differ its difference line is there, with the new file's key and
+// default value and the dumped file's current value.
+void check_unique_questions(const std::string& walked, const std::string& searched,
+                            const std::string& differences) {
+  std::vector<fuzz::PlainRecord> new_records, old_records;
+  if (!fuzz::plain_records(walked, new_records) || !fuzz::plain_records(searched, old_records))
+    return;
+  nvram::ExclusionTable excluded;
+  FUZZ_CHECK(nvram::load_exclusion_list(excluded) == 0);
+  std::set<std::string_view> lines;
+  for (std::string_view line : fuzz::lines_of(differences)) lines.insert(line);
+  auto in_old = fuzz::unique_keys(old_records);
+  for (const auto& [key, record] : fuzz::unique_keys(new_records)) {
+    auto partner = in_old.find(key);
+    if (partner == in_old.end() || nvram::is_excluded(key, excluded)) continue;
+    const std::string& old_value = partner->second->current_value;
+    if (old_value == record->current_value) continue;
+    FUZZ_CHECK(
+        lines.count("{" + key + "},[" + record->default_value + "],<" + old_value + ">\r\n") == 1);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::ScratchDir scratch;
+  std::vector<std::string> parts = fuzz::split_input(data, size, 3);
+  fuzz::write_file("new.ini", parts[0]);
+  fuzz::write_file("old.ini", parts[1]);
+  fuzz::write_file("Exclude.txt", parts[2]);
+
+  int count = -1;
+  FUZZ_CHECK(nvram::process_script_compare("new.txt", "old.txt", count) == 0);
+  FUZZ_CHECK(count >= 0 && static_cast<std::size_t>(count) <= fuzz::line_pieces(parts[0]).size());
+  std::string differences = fuzz::read_file("Difftemp.ini");
+  check_difference_file(differences, count);
+  check_unique_questions(parts[0], parts[1], differences);
+  FUZZ_CHECK(!fuzz::file_exists("new.ini") && !fuzz::file_exists("old.ini"));
+  FUZZ_CHECK(fuzz::read_file("Exclude.txt") == parts[2]);
+
+  // A record file compared with itself: every record is its own partner, so nothing differs.
+  fuzz::write_file("new.ini", parts[0]);
+  count = -1;
+  FUZZ_CHECK(nvram::process_script_compare("new.txt", "new.sh", count) == 0);
+  FUZZ_CHECK(count == 0);
+  FUZZ_CHECK(fuzz::read_file("Difftemp.ini").empty());
+  FUZZ_CHECK(!fuzz::file_exists("new.ini"));
+  return 0;
+}
