@@ -209,13 +209,13 @@ TEST(Merge, OpenFailures) {
 // merged script would be cut off, or lose every difference, and still be imported.
 TEST(Merge, UnreadableInputsFail) {
   ScratchDir dir;
-  put("setup.txt", "Setup Question = A\r\nValue =1\r\n");
+  write_file("setup.txt", "Setup Question = A\r\nValue =1\r\n");
   fs::create_directory("diffdir");
   testing::internal::CaptureStdout();
   EXPECT_EQ(use_different_create_merged("setup.txt", "diffdir", "merged.txt"), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file diffdir\r\n");
 
-  put("Difftemp.ini", "{A},[1],<2>\r\n");
+  write_file("Difftemp.ini", "{A},[1],<2>\r\n");
   fs::create_directory("scriptdir");
   testing::internal::CaptureStdout();
   EXPECT_EQ(use_different_create_merged("scriptdir", "Difftemp.ini", "merged.txt"), 3);

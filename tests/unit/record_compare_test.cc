@@ -153,8 +153,8 @@ TEST(RecordCompare, OpenFailuresLeaveEverythingInPlace) {
 
 TEST(RecordCompare, UnreadableRecordFilesFail) {
   ScratchDir dir;
-  put("Exclude.txt", "");
-  put("new.ini", "{A},[0],<1>\r\n");
+  write_file("Exclude.txt", "");
+  write_file("new.ini", "{A},[0],<1>\r\n");
   fs::create_directory("old.ini");  // opens, but every read fails
   int count = 42;
   testing::internal::CaptureStdout();
@@ -164,7 +164,7 @@ TEST(RecordCompare, UnreadableRecordFilesFail) {
   EXPECT_TRUE(fs::exists("new.ini"));
 
   fs::remove("old.ini");
-  put("old.ini", "{A},[0],<2>\r\n");
+  write_file("old.ini", "{A},[0],<2>\r\n");
   fs::remove("new.ini");
   fs::create_directory("new.ini");
   testing::internal::CaptureStdout();
