@@ -221,7 +221,7 @@ def machine():
                  "Native ASPM", "PTID Support", "BDAT ACPI Table Support"]:
         add(Q(name, default="00"))
     for name in ["Boot Block Update", "Memory Remap", "Max TOLUD Dynamic", "C6DRAM", "EIST",
-                 "Hardware P-States", "Intel Ready Mode", "Thermal Velocity Boost", "Platform PL1 Enable",
+                 "Hardware P-States", "Platform Ready Mode", "Thermal Velocity Boost", "Platform PL1 Enable",
                  "PL2 Override", "PECI", "Memory Thermal Management", "Fast Boot Memory Check",
                  "Enable RH Prevention", "Exit On Failure", "Scrambler", "Force ColdReset",
                  "Channel Hash Support", "Lock PCU Thermal Management Registers", "Fan Fault Alarm"]:
