@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -19,7 +21,8 @@ class PartnerSearch {
   static constexpr long kNone = -1;
 
   // Adds the next line of the searched file (lines are numbered from 0 in the order added).
-  void add(const std::string& key);
+  // Every line is added before the first search.
+  void add(std::string key) { keys_.push_back(std::move(key)); }
 
   // The line that a search for `key` would pair before reaching the end of the file, or kNone
   // when the search would run off the end (and go on from the top). Changes nothing.
@@ -29,18 +32,23 @@ class PartnerSearch {
   long pair(const std::string& key);
 
  private:
-  struct KeyLines {
-    std::vector<std::size_t> line;  // the key's lines, in file order
-    // next_free[i] leads, step by step, to the first unpaired slot at or after slot i; the slot
-    // line.size() stands for "none".
-    std::vector<std::size_t> next_free{0};
+  // One key's lines: slots [begin, begin + count) of line_ and next_free_, in file order, and a
+  // closing slot begin + count that stands for "none left".
+  struct Group {
+    std::uint32_t begin = 0;
+    std::uint32_t count = 0;
   };
 
-  static std::size_t first_free(KeyLines& k, std::size_t slot);
-  std::size_t first_free_ahead(KeyLines& k) const;
+  void build();
+  const Group* find(const std::string& key);
+  std::uint32_t first_free(std::uint32_t slot);
+  std::uint32_t first_free_ahead(const Group& g);
 
-  std::unordered_map<std::string, KeyLines> by_key_;
-  std::size_t lines_ = 0;
+  std::vector<std::string> keys_;
+  std::unordered_map<std::string_view, Group> groups_;  // views into keys_
+  std::vector<std::uint32_t> line_;       // the line held by each slot
+  std::vector<std::uint32_t> next_free_;  // leads, step by step, to the first unpaired slot
+  bool built_ = false;
   std::size_t position_ = 0;
 };
 

@@ -52,7 +52,7 @@ void load_searched(std::FILE* in, SearchedRecords& records) {
   std::string_view piece;
   while (lines.next(piece)) {
     Record r = split_record(piece);
-    records.search.add(r.key);
+    records.search.add(std::move(r.key));
     records.current.push_back(std::move(r.current_value));
   }
 }

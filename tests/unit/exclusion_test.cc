@@ -41,7 +41,15 @@ TEST(ExclusionList, EntriesKeepVisibleCharactersOnly) {
 TEST(ExclusionList, OnlyTheFirstHundredLinesCount) {
   ScratchDir dir;
   std::string text;
-  for (int i = 0; i < 150; ++i) text += (i % 10 == 0 ? "// c\n" : "Q" + std::to_string(i) + "\n");
+  for (int i = 0; i < 150; ++i) {
+    if (i % 10 == 0) {
+      text += "// c\n";
+    } else {
+      text += 'Q';
+      text += std::to_string(i);
+      text += '\n';
+    }
+  }
   ExclusionTable t = load(text);
   EXPECT_EQ(t.entries.size(), 90u);
   EXPECT_TRUE(is_excluded("Q99", t));
