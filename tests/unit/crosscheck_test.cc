@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -116,7 +118,7 @@ Converted model_convert(const std::string& bytes) {
         bool after = false;
         int put = 0;
         for (char c : line) {
-          if (after && (c == '\r' || c == '\n' || c == ']' || c == '/')) break;
+          if (c == '\r' || c == '\n' || c == ']' || c == '/') break;
           if (put >= kLimit) break;
           if (!after) {
             if (c == '[') after = true;
@@ -465,6 +467,7 @@ class Gen {
 
   std::string setup_line() {
     if (chance(6)) return keyword("Setup Question") + eol();
+    if (chance(4)) return pick(std::vector<std::string>{"Setup/Q", "Setup Q\r", "Setup ]"}) + sep() + name() + eol();
     return keyword("Setup Question") + sep() + name() + comment() + eol();
   }
 
@@ -476,7 +479,7 @@ class Gen {
       case 3: return keyword("BIOS Default") + sep() + "1 2 Enabled" + eol();
       case 4: return keyword("BIOS Default") + sep() + hex_run(num(0, 70)) + "[" + hex_run(long_length()) + comment() + eol();
       case 5: return "BIOS Default" + sep() + "1=[2=3[4" + comment() + eol();
-      case 6: return "BIOS" + sep() + "[01]" + eol();
+      case 6: return pick(std::vector<std::string>{"BIOS", "BIOS /", "BIOS ]", "BIOS \r"}) + sep() + "[01]" + eol();
       default: return keyword("BIOS Default") + sep() + "[" + value_text() + "]" + comment() + eol();
     }
   }
@@ -488,7 +491,7 @@ class Gen {
       case 2: return keyword("Value") + sep() + "0x1F" + eol();
       case 3: return keyword("Value") + sep() + " zz" + hex_run(long_length()) + "g" + eol();
       case 4: return keyword("Value") + sep() + "<" + value_text() + ">" + comment() + eol();
-      default: return keyword("Value") + "\r=5" + eol();
+      default: return pick(std::vector<std::string>{"Value\r", "Value/", "Value]"}) + "=5" + eol();
     }
   }
 
@@ -501,7 +504,8 @@ class Gen {
   }
 
   std::string options_block() {
-    std::string s = keyword("Options") + sep() + option_body(value_text()) + eol();
+    std::string word = chance(95) ? keyword("Options") : pick(std::vector<std::string>{"Options/", "Options]", "Options\r"});
+    std::string s = word + sep() + option_body(value_text()) + eol();
     int n = num(0, 5);
     for (int i = 0; i < n; ++i) {
       std::string indent = pick(std::vector<std::string>{"         ", "\t\t", "        ", "", " ", "\t"});
@@ -685,11 +689,15 @@ TEST(CrossCheck, ModelReproducesTheWorkedExamples) {
 
 TEST(CrossCheck, RandomScriptsConvertAndMergeAsTheModelSays) {
   ScratchDir dir;
-  constexpr int kCases = 1500;
+  // NVRAM_CROSSCHECK_CASES and NVRAM_CROSSCHECK_SEED run a longer or another series by hand.
+  const char* cases_env = std::getenv("NVRAM_CROSSCHECK_CASES");
+  const char* seed_env = std::getenv("NVRAM_CROSSCHECK_SEED");
+  const int cases = cases_env != nullptr ? std::atoi(cases_env) : 1500;
+  const auto first_seed = static_cast<std::uint32_t>(seed_env != nullptr ? std::atol(seed_env) : 1000);
   int convert_failures = 0;
   int merge_failures = 0;
-  for (int i = 0; i < kCases; ++i) {
-    const auto seed = static_cast<std::uint32_t>(1000 + i);
+  for (int i = 0; i < cases; ++i) {
+    const auto seed = first_seed + static_cast<std::uint32_t>(i);
     Gen gen(seed);
     std::string script = gen.script();
     if (convert_failures < 3 && !convert_agrees(script)) {
