@@ -423,8 +423,9 @@ class Gen {
     if (r <= 80) return "\n";
     if (r <= 88) return "\r\r\n";
     if (r <= 93) return "\r";
-    if (r <= 96) return " \r\n";
-    return "\t\n";
+    if (r <= 95) return " \r\n";
+    if (r <= 98) return "\t\n";
+    return "\n\r";
   }
 
   std::string sep() { return pick(std::vector<std::string>{" = ", "\t= ", " =", "\t=", "=", "  =  "}); }
@@ -591,6 +592,14 @@ class Gen {
       }
       if (chance(85)) s += blank_line();
     }
+    if (chance(3)) {  // every line end a lone carriage return
+      std::string cr;
+      for (char c : s) {
+        if (c != '\n') cr += c;
+        else if (cr.empty() || cr.back() != '\r') cr += '\r';
+      }
+      s = cr;
+    }
     mutate(s);
     return s;
   }
@@ -631,12 +640,15 @@ class Gen {
         s += "<" + val + ">{" + key + "}" + end;
       } else if (r <= 90) {
         s += "{" + key + "},[" + hex_run(long_length()) + "],<" + hex_run(long_length()) + ">" + end;
-      } else if (r <= 95) {
+      } else if (r <= 93) {
         s += "junk line" + end;
+      } else if (r <= 95) {  // a line longer than one piece, its tail a record of its own
+        s += "{" + key + "},[" + hex_run(num(240, 300)) + "],<" + val + ">" + end;
       } else {
         s += "{" + key + "},[00],<" + val;  // cut short
       }
     }
+    mutate(s);
     return s;
   }
 
@@ -685,6 +697,25 @@ TEST(CrossCheck, ModelReproducesTheWorkedExamples) {
             "Setup Question = Boot Delay\r\nValue =0A\n\r\n"
             "Setup Question = Wake On LAN\r\nOptions=*[00]Disabled\r\n          [01]Enabled\r\n\r\n"
             "Setup Question = Quiet Boot\r\nOptions =*[00]Disabled\r\n         [01]Enabled\r\n\r\n");
+}
+
+// A CR, LF, ']' or '/' ahead of the '[' or '=' that a scan looks for stops the Options, Value and
+// BIOS scans there; the question key is read only from the characters after the Setup line's '='.
+TEST(CrossCheck, StopCharactersAheadOfTheMarker) {
+  ScratchDir dir;
+  const std::string script =
+      "Setup Question = A\nOptions ]=*[01]On\n\n"
+      "Setup/Question = B\nBIOS /=[01]\nValue/=5\n\n"
+      "Setup Question = C\nOptions =\r[02]\n\n"
+      "Setup Question = D\nOptions /[03]\n  *[04]\n";
+  const char* records = "{A},[?],<>\r\n{B},[?],<>\r\n{C},[?],<>\r\n{D},[?],<04>\r\n";
+  Converted c = program_convert(script);
+  EXPECT_EQ(c.records, records);
+  EXPECT_EQ(c.count, 3);
+  EXPECT_EQ(model_convert(script).records, records);
+
+  const std::string merged = program_merge("Setup/Q = B\r\nValue =1\r\n\r\n", "{B},[0],<7>\r\n");
+  EXPECT_EQ(merged, "Setup/Q = B\r\nValue =7\n\r\n");
 }
 
 TEST(CrossCheck, RandomScriptsConvertAndMergeAsTheModelSays) {
