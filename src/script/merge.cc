@@ -106,6 +106,38 @@ void write_value_line(std::string_view line, const std::string& value, OutFile& 
 
 }  // namespace
 
+ValueLineShape value_line_shape(std::string_view line) {
+  const std::string_view text = line.substr(0, line.find_first_of("\r\n"));
+  std::size_t at = text.find('=');
+  if (at == std::string_view::npos) return ValueLineShape::kBare;
+  at = text.find_first_not_of(" \t", at + 1);
+  if (at == std::string_view::npos) return ValueLineShape::kBare;
+  if (text[at] == '<') return ValueLineShape::kAngled;
+  if (text[at] == '"' && text.find('"', at + 1) != std::string_view::npos) {
+    return ValueLineShape::kText;
+  }
+  return ValueLineShape::kBare;
+}
+
+bool value_fits(std::string_view value, ValueLineShape shape) {
+  if (shape == ValueLineShape::kText) {
+    return value.size() >= 2 && value.front() == '"' && value.back() == '"';
+  }
+  if (value.empty()) return false;
+  for (char c : value) {
+    if (!is_hex_digit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+bool option_block_takes(std::string_view value, const std::vector<std::string>& block_lines) {
+  const std::string pattern = "[" + std::string(value) + "]";
+  for (const std::string& line : block_lines) {
+    if (!is_short(line) && line.find(pattern) != std::string::npos) return true;
+  }
+  return false;
+}
+
 int use_different_create_merged(const std::string& script, const std::string& difference_file,
                                 const std::string& output) {
   File in(script, "rb");

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <string>
+#include <string_view>
+#include <vector>
 
 // Writing the settings of a difference file into a setup script.
 namespace nvram {
@@ -18,5 +20,23 @@ namespace nvram {
 // be written whole.
 int use_different_create_merged(const std::string& script, const std::string& difference_file,
                                 const std::string& output);
+
+// The shape of a Value line's value, read from the first byte after the line's first '=' (looked
+// for before its first CR or LF) that is not a blank or tab: '<' an angled number
+// ("Value\t=<4500>"), '"' with a second '"' before the line end a text ("Value =\"INT33D5\""),
+// anything else, or no '=', a bare value ("Value =05 // Seconds").
+enum class ValueLineShape { kBare, kAngled, kText };
+ValueLineShape value_line_shape(std::string_view value_line);
+
+// Whether the merge can write the value into a Value line of that shape: a number (one or more
+// hexadecimal digits) into a bare or angled line, a text (a value that begins and ends with '"')
+// into a text line. Everything else (an empty value, "?", a text cut to its hash, a text into a
+// number or a number into a text) does not fit.
+bool value_fits(std::string_view value, ValueLineShape shape);
+
+// Whether an option block can take the value: "[value]" occurs in one of its lines, short lines
+// (at most 3 bytes with the line end; they hold no option) aside. `block_lines` are the lines
+// from the Options line on, each as far as its first NUL byte.
+bool option_block_takes(std::string_view value, const std::vector<std::string>& block_lines);
 
 }  // namespace nvram

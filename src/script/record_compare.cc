@@ -12,20 +12,9 @@
 #include "script/status.h"
 
 namespace nvram {
-namespace {
 
-struct Record {
-  std::string key;
-  std::string default_value;
-  std::string current_value;
-};
-
-// Takes a record line apart. The scan stops at CR, LF, '/' or '>'; '}' and ']' close a field;
-// every other character is stored in the open field (if any, and while it holds fewer than 63)
-// and then '{', '[' and '<' open the key, the default value and the current value. So an opening
-// character met inside a field belongs to that field and also switches to the field it opens.
-Record split_record(std::string_view line) {
-  Record r;
+RecordFields split_record(std::string_view line) {
+  RecordFields r;
   std::string* field = nullptr;
   for (char c : line) {
     if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
@@ -41,20 +30,36 @@ Record split_record(std::string_view line) {
   return r;
 }
 
-// The searched record file: its current values by line, and the search over its keys.
-struct SearchedRecords {
+std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
+                                     const std::vector<RecordFields>& searched,
+                                     const ExclusionTable& excluded) {
   PartnerSearch search;
-  std::vector<std::string> current;
-};
+  for (const RecordFields& r : searched) search.add(r.key);
+  std::vector<RecordPair> pairs;
+  pairs.reserve(walked.size());
+  for (std::size_t i = 0; i < walked.size(); ++i) {
+    RecordPair p{i, PartnerSearch::kNone, false, false};
+    if (is_excluded(walked[i].key, excluded)) {
+      p.excluded = true;
+    } else {
+      p.partner = search.pair(walked[i].key);
+      p.difference_line =
+          p.partner != PartnerSearch::kNone &&
+          searched[static_cast<std::size_t>(p.partner)].current_value != walked[i].current_value;
+    }
+    pairs.push_back(p);
+  }
+  return pairs;
+}
 
-void load_searched(std::FILE* in, SearchedRecords& records) {
+namespace {
+
+// Reads every line of a record file. Returns false when a read failed.
+bool load_records(std::FILE* in, std::vector<RecordFields>& records) {
   LineSource lines(in);
   std::string_view piece;
-  while (lines.next(piece)) {
-    Record r = split_record(piece);
-    records.search.add(std::move(r.key));
-    records.current.push_back(std::move(r.current_value));
-  }
+  while (lines.next(piece)) records.push_back(split_record(piece));
+  return std::ferror(in) == 0;
 }
 
 void print_cannot_open_record(const std::string& name) {
@@ -86,30 +91,27 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     return kMissingFile;
   }
 
-  SearchedRecords records;
-  load_searched(searched.get(), records);
-  if (std::ferror(searched.get())) {
+  std::vector<RecordFields> searched_records;
+  if (!load_records(searched.get(), searched_records)) {
     print_cannot_read(searched_name);
     return kMissingFile;
   }
+  // A walked file cut short by a read error still gives the lines of the part read, but the
+  // comparison fails once they are written.
+  std::vector<RecordFields> walked_records;
+  const bool walked_whole = load_records(walked.get(), walked_records);
 
   int count = 0;
-  LineSource lines(walked.get());
-  std::string_view piece;
-  while (lines.next(piece)) {
-    Record walked_record = split_record(piece);
-    if (is_excluded(walked_record.key, excluded)) continue;
-    long partner = records.search.pair(walked_record.key);
-    if (partner == PartnerSearch::kNone) continue;
-    const std::string& dumped_value = records.current[static_cast<std::size_t>(partner)];
-    if (dumped_value != walked_record.current_value) {
-      diff.write(record_line(walked_record.key, walked_record.default_value, dumped_value));
-      ++count;
-    }
+  for (const RecordPair& p : pair_records(walked_records, searched_records, excluded)) {
+    if (!p.difference_line) continue;
+    const RecordFields& w = walked_records[p.walked];
+    diff.write(record_line(w.key, w.default_value,
+                           searched_records[static_cast<std::size_t>(p.partner)].current_value));
+    ++count;
   }
 
   if (!diff.finish()) return kMissingFile;
-  if (std::ferror(walked.get())) {
+  if (!walked_whole) {
     print_cannot_read(walked_name);
     return kMissingFile;
   }
