@@ -26,6 +26,9 @@ bool LineSource::next(std::string_view& piece) {
     if (lf) break;
   }
   if (n == 0) return false;
+  offset_ = consumed_;
+  consumed_ += n;
+  whole_size_ = n;
   const void* nul = std::memchr(piece_, '\0', n);
   if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - piece_);
   piece = std::string_view(piece_, n);

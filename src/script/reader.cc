@@ -1,7 +1,9 @@
 #include "script/reader.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <vector>
 #include <string_view>
 
 #include "script/file.h"
@@ -35,6 +37,7 @@ struct Field {
 struct Record {
   Field key, default_value, current_value;
   bool open = false;
+  std::uint64_t setup_offset = 0;  // where the piece of the Setup line that opened it begins
 };
 
 bool is_line_end(char c) {
@@ -88,9 +91,29 @@ void take_options_line(std::string_view line, Field& current) {
   }
 }
 
-// "Value =5": the first run of hexadecimal digits after the first '='.
+// "Value =\"INT33D5\" // x": a text, when no '/' stands before the first '=', the first byte
+// after it that is not a blank or tab is '"' and a second '"' follows before the line end. Gives
+// the position of the opening quote and of the closing one.
+bool find_text(std::string_view line, std::size_t& open, std::size_t& close) {
+  const std::string_view text = line.substr(0, line.find_first_of("\r\n"));
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos || text.substr(0, equals).find('/') != std::string_view::npos)
+    return false;
+  open = text.find_first_not_of(" \t", equals + 1);
+  if (open == std::string_view::npos || text[open] != '"') return false;
+  close = text.find('"', open + 1);
+  return close != std::string_view::npos;
+}
+
+// "Value =5": the first run of hexadecimal digits after the first '='. A text is taken whole,
+// with its quotes (record_text_value()).
 void take_value_line(std::string_view line, Field& current) {
   current.clear();
+  std::size_t open = 0, close = 0;
+  if (find_text(line, open, close)) {
+    for (char c : record_text_value(line.substr(open + 1, close - open - 1))) current.append(c);
+    return;
+  }
   std::size_t put = 0;
   bool after_equals = false;
   for (char c : line) {
@@ -165,8 +188,58 @@ bool take_option_list_line(std::string_view line, Field& current) {
   return true;
 }
 
-void write_record(OutFile& out, const Record& r) {
-  out.write(record_line(r.key.view(), r.default_value.view(), r.current_value.view()));
+std::string record_text(const Record& r) {
+  return record_line(r.key.view(), r.default_value.view(), r.current_value.view());
+}
+
+// Reads the script from its first line to its end and hands every record it writes, in order, to
+// emit(const Record&): those closed by a blank line (counted in `closed`) and, at the end of the
+// script, one still open (not counted). Returns false when a read failed: the records are then
+// those of a part of the script, and the one still open at the failure is not handed over.
+template <class Emit>
+bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
+  LineSource lines(script);
+  State state = State::kBetweenQuestions;
+  Record r;
+  closed = 0;
+  std::string_view line;
+  while (lines.next(line)) {
+    if (is_blank(line)) {
+      state = State::kBetweenQuestions;
+      if (r.open) {
+        emit(r);
+        r.open = false;
+        ++closed;
+      }
+      continue;
+    }
+    switch (state) {
+      case State::kBetweenQuestions:
+        if (starts_with(line, "Setup")) {
+          take_setup_line(line, r);  // a record still open is given up
+          r.setup_offset = lines.offset();
+          state = State::kInQuestion;
+        }
+        break;
+      case State::kInQuestion:
+        if (starts_with(line, "Optio")) {
+          take_options_line(line, r.current_value);
+          state = State::kInOptionList;
+        } else if (starts_with(line, "Value")) {
+          take_value_line(line, r.current_value);
+          state = State::kBetweenQuestions;
+        } else if (starts_with(line, "BIOS ")) {
+          if (!take_bios_line(line, r.default_value)) state = State::kBetweenQuestions;
+        }
+        break;
+      case State::kInOptionList:
+        if (!take_option_list_line(line, r.current_value)) state = State::kBetweenQuestions;
+        break;
+    }
+  }
+  if (std::ferror(script) != 0) return false;
+  if (r.open) emit(r);  // ended by the end of the script: not counted
+  return true;
 }
 
 }  // namespace
@@ -189,53 +262,37 @@ int process_script_convert(const std::string& script_name, int& record_count) {
     return kMissingFile;
   }
 
-  LineSource lines(script.get());
-  State state = State::kBetweenQuestions;
-  Record r;
   int closed = 0;
-  std::string_view line;
-  while (lines.next(line)) {
-    if (is_blank(line)) {
-      state = State::kBetweenQuestions;
-      if (r.open) {
-        write_record(out, r);
-        r.open = false;
-        ++closed;
-      }
-      continue;
-    }
-    switch (state) {
-      case State::kBetweenQuestions:
-        if (starts_with(line, "Setup")) {
-          take_setup_line(line, r);  // a record still open is given up
-          state = State::kInQuestion;
-        }
-        break;
-      case State::kInQuestion:
-        if (starts_with(line, "Optio")) {
-          take_options_line(line, r.current_value);
-          state = State::kInOptionList;
-        } else if (starts_with(line, "Value")) {
-          take_value_line(line, r.current_value);
-          state = State::kBetweenQuestions;
-        } else if (starts_with(line, "BIOS ")) {
-          if (!take_bios_line(line, r.default_value)) state = State::kBetweenQuestions;
-        }
-        break;
-      case State::kInOptionList:
-        if (!take_option_list_line(line, r.current_value)) state = State::kBetweenQuestions;
-        break;
-    }
-  }
   // A read error is not the end of the script: the records would be those of a part of it.
-  const bool read_failed = std::ferror(script.get()) != 0;
-  if (r.open && !read_failed) write_record(out, r);  // ended by the end of the script: not counted
+  const bool read_whole =
+      scan_script(script.get(), closed, [&out](const Record& r) { out.write(record_text(r)); });
   script.close();
   if (!out.finish()) return kMissingFile;
-  if (read_failed) {
+  if (!read_whole) {
     print_cannot_read(script_name);
     return kMissingFile;
   }
+  record_count = closed;
+  return kOk;
+}
+
+int read_script_records(const std::string& script_name, std::vector<ScriptRecord>& records,
+                        int& record_count) {
+  File script(script_name, "rb");
+  if (!script) {
+    print_cannot_open(script_name);
+    return kMissingFile;
+  }
+  std::vector<ScriptRecord> read;
+  int closed = 0;
+  const bool read_whole = scan_script(script.get(), closed, [&read](const Record& r) {
+    read.push_back(ScriptRecord{record_text(r), r.setup_offset});
+  });
+  if (!read_whole) {
+    print_cannot_read(script_name);
+    return kMissingFile;
+  }
+  records = std::move(read);
   record_count = closed;
   return kOk;
 }

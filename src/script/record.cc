@@ -1,5 +1,7 @@
 #include "script/record.h"
 
+#include <cstdint>
+
 namespace nvram {
 
 std::string record_line(std::string_view key, std::string_view default_value,
@@ -28,6 +30,81 @@ std::string question_key(std::string_view setup_line) {
     key += static_cast<char>(c);
   }
   return key;
+}
+
+namespace {
+
+bool needs_escape(unsigned char c) {
+  switch (c) {
+    case '%': case '{': case '}': case '[': case ']': case '<': case '>': case '/':
+      return true;
+    default:
+      return c < 0x20 || c > 0x7E;
+  }
+}
+
+constexpr char kUpperHex[] = "0123456789ABCDEF";
+
+int hex_value(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The 32-bit FNV-1a hash.
+std::uint32_t fnv1a(std::string_view bytes) {
+  std::uint32_t h = 0x811C9DC5u;
+  for (char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x01000193u;
+  }
+  return h;
+}
+
+// Where a text too long for its field is cut: what is kept of it, then '#' and the hash.
+constexpr std::size_t kTextKept = 54;
+
+}  // namespace
+
+std::string record_text_value(std::string_view raw) {
+  std::string value;
+  value.reserve(raw.size() + 2);
+  value += '"';
+  for (char ch : raw) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (needs_escape(c)) {
+      value += '%';
+      value += kUpperHex[c >> 4];
+      value += kUpperHex[c & 0xF];
+    } else {
+      value += ch;
+    }
+  }
+  value += '"';
+  if (value.size() <= kFieldMax) return value;
+  value.resize(kTextKept);
+  value += '#';
+  const std::uint32_t h = fnv1a(raw);
+  for (int shift = 28; shift >= 0; shift -= 4) value += kUpperHex[(h >> shift) & 0xF];
+  return value;
+}
+
+std::string unescape_text_value(std::string_view recorded) {
+  std::string text;
+  text.reserve(recorded.size());
+  for (std::size_t i = 0; i < recorded.size(); ++i) {
+    if (recorded[i] == '%' && i + 2 < recorded.size() &&
+        hex_value(static_cast<unsigned char>(recorded[i + 1])) >= 0 &&
+        hex_value(static_cast<unsigned char>(recorded[i + 2])) >= 0) {
+      text += static_cast<char>(hex_value(static_cast<unsigned char>(recorded[i + 1])) * 16 +
+                                hex_value(static_cast<unsigned char>(recorded[i + 2])));
+      i += 2;
+    } else {
+      text += recorded[i];
+    }
+  }
+  return text;
 }
 
 std::string record_file_name(std::string_view script_name) {

@@ -27,6 +27,18 @@ std::string record_line(std::string_view key, std::string_view default_value,
 // The reader and the merge both use this, so the two keys of one question agree byte for byte.
 std::string question_key(std::string_view setup_line);
 
+// The current value of a Value line that holds a text, from the bytes between its two quotes:
+// the text with both quotes, every byte that a record line cannot hold as it stands ('%', '{',
+// '}', '[', ']', '<', '>', '/' and every byte below 0x20 or above 0x7E) written as '%' and two
+// upper-case hexadecimal digits. A result longer than 63 characters keeps its first 54, then '#'
+// and the eight upper-case hexadecimal digits of the 32-bit FNV-1a hash of the raw bytes: 63
+// characters, and two different texts still give two different values.
+std::string record_text_value(std::string_view raw_between_quotes);
+
+// A recorded value with its '%' escapes undone: every '%' followed by two hexadecimal digits
+// becomes the byte they give; everything else stays as it stands.
+std::string unescape_text_value(std::string_view recorded);
+
 // The record file of a setup script: the directory part (up to and including the last '/') as
 // typed, then the last component up to its first '.' that is not its first character, then
 // ".ini". A last component without such a '.' is kept whole.

@@ -1,5 +1,6 @@
 #include "script/record_compare.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
 #include <vector>
@@ -12,20 +13,9 @@
 #include "script/status.h"
 
 namespace nvram {
-namespace {
 
-struct Record {
-  std::string key;
-  std::string default_value;
-  std::string current_value;
-};
-
-// Takes a record line apart. The scan stops at CR, LF, '/' or '>'; '}' and ']' close a field;
-// every other character is stored in the open field (if any, and while it holds fewer than 63)
-// and then '{', '[' and '<' open the key, the default value and the current value. So an opening
-// character met inside a field belongs to that field and also switches to the field it opens.
-Record split_record(std::string_view line) {
-  Record r;
+RecordFields split_record(std::string_view line) {
+  RecordFields r;
   std::string* field = nullptr;
   for (char c : line) {
     if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
@@ -41,20 +31,94 @@ Record split_record(std::string_view line) {
   return r;
 }
 
-// The searched record file: its current values by line, and the search over its keys.
-struct SearchedRecords {
-  PartnerSearch search;
-  std::vector<std::string> current;
+namespace {
+
+// The pairing of walked records with searched ones, in two passes: the first pairs the walked
+// records in walk order and notes the differing pairs; the second gives every paired copy of a
+// repeated key with a difference its line. The merge hands a key's lines to its Setup lines in
+// order, so a line for the second copy alone would land on the first.
+class Pairing {
+ public:
+  explicit Pairing(std::vector<std::string> searched_keys)
+      : walked_lines_(searched_keys.size(), 0), differs_(searched_keys.size(), false) {
+    for (std::string& key : searched_keys) search_.add(std::move(key));
+  }
+
+  // First pass: pairs the next walked record.
+  RecordPair pair(std::size_t walked, const std::string& key, const ExclusionTable& excluded) {
+    RecordPair p{walked, PartnerSearch::kNone, false, false};
+    key_of_.push_back(PartnerSearch::kNone);
+    if (is_excluded(key, excluded)) {
+      p.excluded = true;
+      return p;
+    }
+    long key_id = PartnerSearch::kNone;
+    p.partner = search_.pair(key, &key_id);
+    if (key_id != PartnerSearch::kNone) {
+      key_of_.back() = key_id;
+      ++walked_lines_[static_cast<std::size_t>(key_id)];
+    }
+    return p;
+  }
+
+  // First pass: the paired record differs from its partner.
+  void mark_difference(RecordPair& p) {
+    p.difference_line = true;
+    differs_[static_cast<std::size_t>(key_of_[p.walked])] = true;
+  }
+
+  // Second pass.
+  void finish(std::vector<RecordPair>& pairs) const {
+    for (RecordPair& p : pairs) {
+      if (p.partner == PartnerSearch::kNone) continue;
+      const auto key_id = static_cast<std::size_t>(key_of_[p.walked]);
+      if (walked_lines_[key_id] > 1 && differs_[key_id]) p.difference_line = true;
+    }
+  }
+
+ private:
+  PartnerSearch search_;
+  std::vector<long> key_of_;               // per walked record: its key's first searched line
+  std::vector<std::uint32_t> walked_lines_;  // per key (first searched line): walked lines
+  std::vector<bool> differs_;                // per key: one of its pairs differs
 };
 
-void load_searched(std::FILE* in, SearchedRecords& records) {
+}  // namespace
+
+std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
+                                     const std::vector<RecordFields>& searched,
+                                     const ExclusionTable& excluded) {
+  std::vector<std::string> keys;
+  keys.reserve(searched.size());
+  for (const RecordFields& r : searched) keys.push_back(r.key);
+  Pairing pairing(std::move(keys));
+  std::vector<RecordPair> pairs;
+  pairs.reserve(walked.size());
+  for (std::size_t i = 0; i < walked.size(); ++i) {
+    RecordPair p = pairing.pair(i, walked[i].key, excluded);
+    if (p.partner != PartnerSearch::kNone &&
+        searched[static_cast<std::size_t>(p.partner)].current_value != walked[i].current_value)
+      pairing.mark_difference(p);
+    pairs.push_back(p);
+  }
+  pairing.finish(pairs);
+  return pairs;
+}
+
+namespace {
+
+// The searched record file: the key and current value of every line. Returns false when a read
+// failed.
+bool load_searched(std::FILE* in, std::vector<std::string>& keys,
+                   std::vector<std::string>& current) {
   LineSource lines(in);
   std::string_view piece;
   while (lines.next(piece)) {
-    Record r = split_record(piece);
-    records.search.add(std::move(r.key));
-    records.current.push_back(std::move(r.current_value));
+    RecordFields r = split_record(piece);
+    keys.push_back(std::move(r.key));
+    current.push_back(std::move(r.current_value));
   }
+  return std::ferror(in) == 0;
 }
 
 void print_cannot_open_record(const std::string& name) {
@@ -86,30 +150,47 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     return kMissingFile;
   }
 
-  SearchedRecords records;
-  load_searched(searched.get(), records);
-  if (std::ferror(searched.get())) {
+  std::vector<std::string> searched_keys, searched_current;
+  if (!load_searched(searched.get(), searched_keys, searched_current)) {
     print_cannot_read(searched_name);
     return kMissingFile;
   }
 
+  // The walked file is read twice rather than held: once to pair its records, once to write the
+  // lines. A walked file cut short by a read error still gives the lines of the part read, but
+  // the comparison fails once they are written.
+  Pairing pairing(std::move(searched_keys));
+  std::vector<RecordPair> pairs;
+  {
+    LineSource lines(walked.get());
+    std::string_view piece;
+    while (lines.next(piece)) {
+      RecordFields w = split_record(piece);
+      RecordPair p = pairing.pair(pairs.size(), w.key, excluded);
+      if (p.partner != PartnerSearch::kNone &&
+          searched_current[static_cast<std::size_t>(p.partner)] != w.current_value)
+        pairing.mark_difference(p);
+      pairs.push_back(p);
+    }
+  }
+  const bool walked_whole = std::ferror(walked.get()) == 0;
+  pairing.finish(pairs);
+
   int count = 0;
+  std::rewind(walked.get());
   LineSource lines(walked.get());
   std::string_view piece;
-  while (lines.next(piece)) {
-    Record walked_record = split_record(piece);
-    if (is_excluded(walked_record.key, excluded)) continue;
-    long partner = records.search.pair(walked_record.key);
-    if (partner == PartnerSearch::kNone) continue;
-    const std::string& dumped_value = records.current[static_cast<std::size_t>(partner)];
-    if (dumped_value != walked_record.current_value) {
-      diff.write(record_line(walked_record.key, walked_record.default_value, dumped_value));
-      ++count;
-    }
+  for (const RecordPair& p : pairs) {
+    if (!lines.next(piece)) break;
+    if (!p.difference_line) continue;
+    RecordFields w = split_record(piece);
+    diff.write(record_line(w.key, w.default_value,
+                           searched_current[static_cast<std::size_t>(p.partner)]));
+    ++count;
   }
 
   if (!diff.finish()) return kMissingFile;
-  if (std::ferror(walked.get())) {
+  if (!walked_whole) {
     print_cannot_read(walked_name);
     return kMissingFile;
   }

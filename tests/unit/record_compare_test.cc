@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -94,6 +95,19 @@ TEST(RecordCompare, PairingRules) {
   std::string k70(70, 'k'), v70(70, 'v');
   EXPECT_EQ(compare("{" + k70 + "},[0],<" + v70 + ">\r\n", "{" + k70 + "x},[0],<" + v70 + "w>\r\n").diff,
             "");
+}
+
+// A key on several walked lines with a difference on any of its pairs gets a line for every pair,
+// in walk order, so that the merge hands each copy its own partner's value. A third copy without a
+// partner gets none; a repeated key whose pairs all agree gets none either.
+TEST(RecordCompare, RepeatedKeyWithADifferenceGetsALineForEveryPair) {
+  ScratchDir dir;
+  write_file("Exclude.txt", "");
+  Outcome o = compare("{A},[0],<00>\r\n{B},[0],<1>\r\n{A},[0],<01>\r\n{B},[0],<1>\r\n{A},[0],<01>\r\n",
+                      "{B},[9],<1>\r\n{A},[9],<00>\r\n{A},[9],<02>\r\n{B},[9],<1>\r\n");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.diff, "{A},[0],<00>\r\n{A},[0],<02>\r\n");
+  EXPECT_EQ(o.count, 2);
 }
 
 TEST(RecordCompare, SearchPositionAfterSuccessAndAfterFailure) {
@@ -221,6 +235,9 @@ int reference_compare(const std::string& walked_name, const std::string& searche
   std::FILE* walked = std::fopen(walked_name.c_str(), "rb");
   std::FILE* searched = std::fopen(searched_name.c_str(), "rb");
   int count = 0;
+  std::vector<std::pair<Fields, Fields>> pairs;  // walked record and partner, in walk order
+  std::map<std::string, int> lines;               // walked lines of each key, excluded ones aside
+  std::map<std::string, bool> differs;
   std::vector<bool> matched;
   std::size_t index = 0;
   char wline[300], sline[300];
@@ -241,11 +258,18 @@ int reference_compare(const std::string& walked_name, const std::string& searche
       Fields s = reference_split(sline);
       if (s.key != w.key) continue;
       matched[i] = true;
-      if (s.current_value != w.current_value) {
-        diff += "{" + w.key + "},[" + w.default_value + "],<" + s.current_value + ">\r\n";
-        ++count;
-      }
+      pairs.push_back({w, s});
+      ++lines[w.key];
+      if (s.current_value != w.current_value) differs[w.key] = true;
       break;
+    }
+    if (ends == 2) ++lines[w.key];
+  }
+  // A key on several walked lines with a difference on any pair: a line for each of its pairs.
+  for (const auto& [w, s] : pairs) {
+    if (s.current_value != w.current_value || (lines[w.key] > 1 && differs[w.key])) {
+      diff += "{" + w.key + "},[" + w.default_value + "],<" + s.current_value + ">\r\n";
+      ++count;
     }
   }
   std::fclose(walked);
