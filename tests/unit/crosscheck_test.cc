@@ -46,7 +46,8 @@ std::vector<std::string> model_pieces(const std::string& bytes) {
 }
 
 // The same pieces as the merge passes them on: every byte kept, NULs and what follows them
-// included. `text` is what the merge's tests look at: the piece up to its first NUL.
+// included. `text` is what every test of the merge looks at (class, key, markers, '=', and the
+// length of a short line): the piece up to its first NUL.
 struct Piece {
   std::string raw;
   std::string text;
@@ -427,7 +428,7 @@ Merged model_merge(const std::string& script, const std::string& difference) {
       // The block runs to its short line (or the end of the script); it is rewritten only
       // when one of its lines offers the value.
       std::size_t end = i;
-      while (end < pieces.size() && (end == i || pieces[end].raw.size() > 3)) ++end;
+      while (end < pieces.size() && (end == i || pieces[end].text.size() > 3)) ++end;
       std::size_t last = end < pieces.size() ? end : end - 1;
       bool offered = false;
       for (std::size_t j = i; j <= last; ++j) {
@@ -442,7 +443,7 @@ Merged model_merge(const std::string& script, const std::string& difference) {
       out.bytes += value_line(p);
     } else {
       out.bytes += p.raw;
-      if (p.raw.size() <= 3) rewriting = false;
+      if (p.text.size() <= 3) rewriting = false;
     }
   }
   return out;
@@ -963,7 +964,7 @@ class Gen {
                                                     "Custom HID", "tCL 40", "Round Trip Latency"};
     auto fresh_value = [&](const Q& q) {
       switch (q.kind) {
-        case 'o': return chance(90) ? pick(q.codes) : std::string("7E");
+        case 'o': return chance(90) ? pick(q.codes) : std::string("7D");
         case 'b': return hex_run(num(1, 4));
         case 'a': return std::to_string(num(0, 70000));
         default: return text_raw();
@@ -1003,6 +1004,10 @@ class Gen {
       Q d = f;
       if (chance(5)) d.kind = pick(std::vector<char>{'o', 'b', 'a', 't'});
       if (chance(40) || d.kind != f.kind) d.value = fresh_value(d);
+      if (d.kind == 'o' && chance(15)) {  // an option that the new release no longer offers
+        d.codes.push_back("7E");
+        d.value = "7E";
+      }
       dumped.push_back(d);
       if (chance(6)) dumped.push_back(make());
     }
