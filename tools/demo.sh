@@ -58,7 +58,7 @@ run 0 ./SCELNX_64 /sim-new-bios new.txt
 run 0 ./SCELNX_64 /sim-flash
 run 0 nvram -v
 run 0 nvram -u saved.txt new.txt
-echo "Difftemp.ini holds $(wc -l <Difftemp.ini) questions carried over from saved.txt"
+echo "Difftemp.ini holds $(wc -l <Difftemp.ini) values carried over from saved.txt"
 run 0 nvram -c merged.txt
 echo
 echo "== Every setting saved before the update survived it: repeated questions, texts, numbers"
