@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // RAII ownership of a C stream, and checked writes for the files the program creates.
 //
@@ -83,11 +84,27 @@ void print_cannot_read(std::string_view name);
 
 namespace nvram {
 
+// The name of the file that `name` finally stands for: symbolic links of the last component are
+// followed (a relative link from the link's own directory) to a name that is no link; the file
+// there may not exist. A name that is no link comes back as it is.
+std::string final_name(const std::string& name);
+
 // True when the two names denote one file: the same existing file (device and inode) or, for
-// names that do not exist yet, the same path once the directory part is resolved.
+// names that do not exist yet, the same path once links and the directory part are resolved.
 bool same_file(const std::string& a, const std::string& b);
 
 // Prints "Error, file name conflict: %s\r\n".
 void print_conflict(std::string_view name);
+
+// The first clash between the files a command writes and its inputs, or among the written files
+// themselves. `written` is walked in the order the command writes the files; each is compared
+// with every input, then with each file written before it.
+struct Clash {
+  bool found = false;
+  std::size_t written = 0;      // index into `written`
+  std::size_t other = 0;        // index into `inputs`, or into `written` (an earlier file)
+  bool other_is_input = false;
+};
+Clash find_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& written);
 
 }  // namespace nvram
