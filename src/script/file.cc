@@ -8,10 +8,12 @@ bool OutFile::finish() {
   if (!file_) return false;
   if (std::ferror(file_.get())) ok_ = false;
   if (!file_.close()) ok_ = false;
-  if (!ok_) {
-    std::printf("Error, cannot write file %.*s\r\n", static_cast<int>(name_.size()), name_.data());
-  }
+  if (!ok_) print_cannot_write(name_);
   return ok_;
+}
+
+void print_cannot_write(std::string_view name) {
+  std::printf("Error, cannot write file %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
 
 void print_cannot_open(std::string_view name) {
@@ -24,8 +26,11 @@ void print_cannot_read(std::string_view name) {
 
 }  // namespace nvram
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <climits>
 #include <cstdlib>
@@ -113,5 +118,117 @@ Clash find_clash(const std::vector<std::string>& inputs, const std::vector<std::
 void print_conflict(std::string_view name) {
   std::printf("Error, file name conflict: %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
+
+}  // namespace nvram
+
+namespace nvram {
+namespace {
+
+// The mode bits that a newly created file gets from the process's umask.
+mode_t default_mode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_(std::move(name), File()) {
+  struct stat st;
+  bool exists = ::stat(target_.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    in_place_ = true;
+    out_ = OutFile(out_.name(), "wb");
+    return;
+  }
+  std::string::size_type slash = target_.rfind('/');
+  dir_ = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  if (!open_temporary(dir_)) return;
+  int fd = ::fileno(out_.get());
+  if (exists) {
+    // Root replacing another user's file gives the new one the same owner; elsewhere this fails
+    // harmlessly and the file is the writer's.
+    (void)::fchown(fd, st.st_uid, st.st_gid);
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    ::fchmod(fd, default_mode());
+  }
+}
+
+bool ReplacingFile::open_temporary(const std::string& dir) {
+  int fd = -1;
+  // An unnamed file vanishes by itself if the program is killed before it is put in place. Naming
+  // it later goes through /proc, so it is only used where /proc is there.
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    unnamed_ = fd >= 0;
+  }
+  if (fd < 0) {
+    std::string pattern = (dir == "." ? std::string() : dir) + ".nvram-XXXXXX";
+    fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    temp_ = pattern;
+  }
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    discard();
+    return false;
+  }
+  out_ = OutFile(out_.name(), File(f));
+  return true;
+}
+
+// Gives the unnamed temporary file a name in its directory, so that it can be renamed into place.
+bool ReplacingFile::link_unnamed() {
+  std::string proc = "/proc/self/fd/" + std::to_string(::fileno(out_.get()));
+  std::string prefix = (dir_ == "." ? std::string() : dir_) + ".nvram-" + std::to_string(::getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + std::to_string(attempt);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp_ = name;
+      unnamed_ = false;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool ReplacingFile::commit() {
+  if (!out_) return false;
+  if (!in_place_) {
+    std::FILE* f = out_.get();
+    if (std::fflush(f) != 0 || (::fsync(::fileno(f)) != 0 && errno != EINVAL) ||
+        (unnamed_ && !link_unnamed())) {
+      out_.set_failed();
+    }
+  }
+  if (!out_.finish()) {
+    discard();
+    return false;
+  }
+  if (in_place_) return true;
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    print_cannot_write(out_.name());
+    discard();
+    return false;
+  }
+  temp_.clear();
+  // The rename itself reaches the disk with the directory.
+  int dir_fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+  return true;
+}
+
+void ReplacingFile::discard() {
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+ReplacingFile::~ReplacingFile() { discard(); }
 
 }  // namespace nvram
