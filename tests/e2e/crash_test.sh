@@ -13,7 +13,7 @@ killed_run() {
   shift
   (cd "$WORK" && PATH="$FAKE/bin:$PATH" exec setsid "$NVRAM_BIN" "$@" >/dev/null 2>&1 </dev/null) &
   pid=$!
-  sleep "$(printf '0.%03d' "$ms")"
+  sleep "$((ms / 1000)).$(printf '%03d' $((ms % 1000)))"
   kill -KILL -- "-$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
 }
