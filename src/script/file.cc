@@ -1,6 +1,13 @@
 #include "script/file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 namespace nvram {
 
@@ -24,18 +31,6 @@ void print_cannot_read(std::string_view name) {
   std::printf("Error, cannot read file %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
 
-}  // namespace nvram
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-
-#include <climits>
-#include <cstdlib>
-
-namespace nvram {
 namespace {
 
 // The absolute form of a name whose directory exists; empty when the directory cannot be
@@ -119,9 +114,6 @@ void print_conflict(std::string_view name) {
   std::printf("Error, file name conflict: %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
 
-}  // namespace nvram
-
-namespace nvram {
 namespace {
 
 // The mode bits that a newly created file gets from the process's umask.
