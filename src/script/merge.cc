@@ -184,7 +184,9 @@ bool value_fits(std::string_view value, ValueLineShape shape) {
 }
 
 bool option_block_takes(std::string_view value, const std::vector<std::string>& block_lines) {
-  const std::string pattern = "[" + std::string(value) + "]";
+  std::string pattern;
+  pattern.reserve(value.size() + 2);
+  pattern.append(1, '[').append(value).append(1, ']');
   for (const std::string& line : block_lines) {
     if (!is_short(line) && line.find(pattern) != std::string::npos) return true;
   }
