@@ -94,6 +94,7 @@ int diff_main(int argc, char** argv) {
   compare_scripts(std::move(old_script), std::move(new_script), excluded, report);
   const int status = report.differs() ? kDiffers : kSame;
   if (quiet) return status;
+  dress_report(report, all);
 
   ReportOptions options;
   options.all = all;

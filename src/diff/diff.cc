@@ -1,5 +1,7 @@
 #include "diff/diff.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -24,6 +26,10 @@ bool read_whole(const std::string& name, std::string& bytes, std::string& error)
   if (!in) {
     error = "cannot open " + name + ": " + std::strerror(errno);
     return false;
+  }
+  struct stat st;
+  if (fstat(fileno(in.get()), &st) == 0 && st.st_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
   }
   char buf[1 << 16];
   std::size_t n;
@@ -148,12 +154,26 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
     q.key = std::move(fields.key);
     q.value = std::move(fields.current_value);
     q.setup_offset = static_cast<std::size_t>(r.setup_offset);
-    q.words = question_words(bytes, q.setup_offset);
     script.questions.push_back(std::move(q));
   }
   script.bytes = std::move(bytes);
   number_copies(script);
   return true;
+}
+
+void dress_question(Script& script, std::size_t index) {
+  Question& q = script.questions[index];
+  if (q.dressed) return;
+  q.words = question_words(script.bytes, q.setup_offset);
+  q.dressed = true;
+}
+
+void dress_report(Report& report, bool all) {
+  for (const Row& r : report.rows) {
+    if (r.status == Status::kSame && !all) continue;
+    if (r.old_index != Row::kNoQuestion) dress_question(report.old_script, r.old_index);
+    if (r.new_index != Row::kNoQuestion) dress_question(report.new_script, r.new_index);
+  }
 }
 
 void compare_scripts(Script old_script, Script new_script, const ExclusionTable& excluded,
@@ -228,11 +248,13 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
       continue;
     }
     old_left.push_back(j);
+    dress_question(old_script, j);
     const QuestionWords& w = olds[j].words;
     if (!w.token.empty() && !w.offset.empty()) old_by_place[{w.token, w.offset}].push_back(j);
   }
   std::vector<bool> old_renamed(olds.size(), false);
   for (std::size_t i : new_left) {
+    dress_question(new_script, i);
     const QuestionWords& w = news[i].words;
     auto it = w.token.empty() || w.offset.empty() ? old_by_place.end()
                                                   : old_by_place.find({w.token, w.offset});

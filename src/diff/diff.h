@@ -19,7 +19,8 @@ struct Question {
   std::size_t setup_offset = 0;
   int copy = 1;    // the how-manieth question of this key in its script
   int copies = 1;  // how many questions of this key the script holds
-  QuestionWords words;
+  QuestionWords words;  // read on demand: see dress_question()
+  bool dressed = false;
 };
 
 struct Script {
@@ -64,6 +65,12 @@ struct Report {
 // question and the stamp line. Returns false with a one-line message in `error` when the file
 // cannot be opened or read.
 bool load_script(const std::string& name, Script& script, std::string& error);
+
+// Reads the words of a question of the script, once.
+void dress_question(Script& script, std::size_t index);
+
+// Reads the words of every question that the rows show (with `all`, the agreeing ones too).
+void dress_report(Report& report, bool all);
 
 // Compares OLD with NEW. Questions whose key `excluded` names are passed over and counted.
 void compare_scripts(Script old_script, Script new_script, const ExclusionTable& excluded,
