@@ -64,19 +64,21 @@ bool starts_with(std::string_view line, std::string_view word) { return line.sub
 // An empty line, or one byte of text, with its line end.
 bool is_short(std::string_view line) { return line.size() <= 3; }
 
-// One line of an option block. The marker position is the byte before the first '['. In the line
-// that holds "[value]" it becomes '*' (an '=' there first moves left over the blank or tab before
-// it); where that cannot be done in place, a '*' is inserted before the '['. In every other line a
-// '*' at the marker position becomes a blank.
-void write_option_line(std::string_view line, const std::string& value, OutFile& out) {
+// One line of an option block, given as its text up to its first NUL (which the tests read) and
+// as the whole piece (which is written). The marker position is the byte before the first '['. In
+// the line that holds "[value]" it becomes '*' (an '=' there first moves left over the blank or
+// tab before it); where that cannot be done in place, a '*' is inserted before the '['. In every
+// other line a '*' at the marker position becomes a blank. Nothing else of the piece changes.
+void write_option_line(std::string_view line, std::string_view whole, const std::string& value,
+                       OutFile& out) {
   std::size_t bracket = line.find('[');
   if (bracket == std::string_view::npos) {
-    out.write(line);
+    out.write(whole);
     return;
   }
   std::string pattern = "[" + value + "]";
   bool selected = line.find(pattern) != std::string_view::npos;
-  std::string text(line);
+  std::string text(whole);
   if (!selected) {
     if (bracket > 0 && text[bracket - 1] == '*') text[bracket - 1] = ' ';
     out.write(text);
@@ -93,15 +95,66 @@ void write_option_line(std::string_view line, const std::string& value, OutFile&
   out.write(text);
 }
 
-// A Value line keeps everything up to its first '=' (looked for before the line end) and then
-// takes the value and a line feed; without such an '=' the value follows the whole line on a
-// line of its own.
-void write_value_line(std::string_view line, const std::string& value, OutFile& out) {
+void print_not_carried(const std::string& key, const std::string& value) {
+  std::printf("Not carried: %s = %s\r\n", key.c_str(), value.c_str());
+}
+
+// A Value line takes the value in its own shape: everything up to its first '=' (looked for
+// before the line end) is kept, then the number bare or between '<' and '>', or the text with its
+// escapes undone, and a line feed. A bare line without such an '=' keeps the whole line and the
+// value follows on a line of its own. A value that does not fit the line leaves it whole and
+// returns false.
+bool write_value_line(std::string_view line, std::string_view whole, const std::string& value,
+                      OutFile& out) {
+  const ValueLineShape shape = value_line_shape(line);
+  if (!value_fits(value, shape)) {
+    out.write(whole);
+    return false;
+  }
   std::size_t end = line.find_first_of("\r\n");
   std::size_t equals = line.substr(0, end).find('=');
-  out.write(equals == std::string_view::npos ? line : line.substr(0, equals + 1));
-  out.write(value);
+  out.write(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
+  switch (shape) {
+    case ValueLineShape::kBare:
+      out.write(value);
+      break;
+    case ValueLineShape::kAngled:
+      out.write("<");
+      out.write(value);
+      out.write(">");
+      break;
+    case ValueLineShape::kText:
+      out.write(unescape_text_value(value));
+      break;
+  }
   out.write("\n");
+  return true;
+}
+
+// An option block held back until its end, so that it is rewritten only when one of its lines
+// can take the value.
+struct OptionBlock {
+  std::vector<std::string> lines;   // each up to its first NUL
+  std::vector<std::string> pieces;  // whole
+
+  void add(std::string_view line, std::string_view whole) {
+    lines.emplace_back(line);
+    pieces.emplace_back(whole);
+  }
+  bool empty() const { return pieces.empty(); }
+};
+
+// Writes the block, rewritten when it can take the value and unchanged otherwise, and empties it.
+void write_option_block(OptionBlock& block, const std::string& key, const std::string& value,
+                        OutFile& out) {
+  const bool takes = option_block_takes(value, block.lines);
+  for (std::size_t i = 0; i < block.pieces.size(); ++i) {
+    if (takes) write_option_line(block.lines[i], block.pieces[i], value, out);
+    else out.write(block.pieces[i]);
+  }
+  if (!takes) print_not_carried(key, value);
+  block.lines.clear();
+  block.pieces.clear();
 }
 
 }  // namespace
@@ -157,15 +210,20 @@ int use_different_create_merged(const std::string& script, const std::string& di
 
   enum class Phase { kCopy, kRewrite, kOptionBlock };
   Phase phase = Phase::kCopy;
+  std::string matched_key;
   std::string matched;
+  OptionBlock block;
   LineSource lines(in.get());
-  std::string_view line;
+  std::string_view line;  // up to its first NUL: what the tests read
   while (lines.next(line)) {
+    const std::string_view whole = lines.whole();  // what is written
     switch (phase) {
       case Phase::kCopy:
-        out.write(line);
+        out.write(whole);
         if (starts_with(line, "Setup")) {
-          if (const std::string* value = apply_difference(question_key(line), index)) {
+          std::string key = question_key(line);
+          if (const std::string* value = apply_difference(key, index)) {
+            matched_key = std::move(key);
             matched = *value;
             phase = Phase::kRewrite;
           }
@@ -173,25 +231,27 @@ int use_different_create_merged(const std::string& script, const std::string& di
         break;
       case Phase::kRewrite:
         if (starts_with(line, "Optio")) {
-          write_option_line(line, matched, out);
+          block.add(line, whole);
           phase = Phase::kOptionBlock;
         } else if (starts_with(line, "Value")) {
-          write_value_line(line, matched, out);
+          if (!write_value_line(line, whole, matched, out)) print_not_carried(matched_key, matched);
         } else {
-          out.write(line);
+          out.write(whole);
           if (is_short(line)) phase = Phase::kCopy;
         }
         break;
       case Phase::kOptionBlock:
         if (is_short(line)) {
-          out.write(line);
+          write_option_block(block, matched_key, matched, out);
+          out.write(whole);
           phase = Phase::kCopy;
         } else {
-          write_option_line(line, matched, out);
+          block.add(line, whole);
         }
         break;
     }
   }
+  if (!block.empty()) write_option_block(block, matched_key, matched, out);
   // A script cut short by a read error must not pass for the whole merged script.
   const bool read_failed = std::ferror(in.get()) != 0;
   if (!out.finish()) return kMissingFile;

@@ -9,9 +9,13 @@ namespace nvram {
 
 // Copies the setup script into output. A Setup line whose question key has an unused line in
 // the difference file takes the first such line (in file order) and its current value: the
-// question's option lines move their '*' marker to the option "[value]", and its Value lines get
-// the value after their '='. The question's rewrite ends at the first short line (at most 3 bytes
-// with the line end). Every other byte is copied unchanged, piece by 299-byte piece.
+// question's option block moves its '*' marker to the option "[value]", and its Value lines get
+// the value after their '=', in the line's own shape (value_line_shape()). The question's rewrite
+// ends at the first short line (at most 3 bytes with the line end). A value that a Value line or
+// an option block cannot take (value_fits(), option_block_takes()) leaves it unchanged and is
+// reported as "Not carried: %s = %s\r\n" with the question key and the value. Every other byte is
+// copied unchanged, piece by 299-byte piece, NUL bytes and what follows them included; the tests
+// of a line (its class, its key, the markers, the '=') read it only up to its first NUL.
 //
 // All three files are opened before any failure is reported, so output is created or emptied even
 // when an input is missing. Returns 0 when the script has been read to its end; 3 with

@@ -91,9 +91,29 @@ void take_options_line(std::string_view line, Field& current) {
   }
 }
 
-// "Value =5": the first run of hexadecimal digits after the first '='.
+// "Value =\"INT33D5\" // x": a text, when no '/' stands before the first '=', the first byte
+// after it that is not a blank or tab is '"' and a second '"' follows before the line end. Gives
+// the position of the opening quote and of the closing one.
+bool find_text(std::string_view line, std::size_t& open, std::size_t& close) {
+  const std::string_view text = line.substr(0, line.find_first_of("\r\n"));
+  const std::size_t equals = text.find('=');
+  if (equals == std::string_view::npos || text.substr(0, equals).find('/') != std::string_view::npos)
+    return false;
+  open = text.find_first_not_of(" \t", equals + 1);
+  if (open == std::string_view::npos || text[open] != '"') return false;
+  close = text.find('"', open + 1);
+  return close != std::string_view::npos;
+}
+
+// "Value =5": the first run of hexadecimal digits after the first '='. A text is taken whole,
+// with its quotes (record_text_value()).
 void take_value_line(std::string_view line, Field& current) {
   current.clear();
+  std::size_t open = 0, close = 0;
+  if (find_text(line, open, close)) {
+    for (char c : record_text_value(line.substr(open + 1, close - open - 1))) current.append(c);
+    return;
+  }
   std::size_t put = 0;
   bool after_equals = false;
   for (char c : line) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "script/exclusion.h"
@@ -35,10 +36,21 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const ExclusionTable& excluded) {
   PartnerSearch search;
   for (const RecordFields& r : searched) search.add(r.key);
+
+  // How often each key stands in the walked records, and whether one of its pairs differs.
+  struct KeySummary {
+    std::size_t lines = 0;
+    bool differs = false;
+  };
+  std::unordered_map<std::string_view, KeySummary> keys;
+  keys.reserve(walked.size());
+
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
     RecordPair p{i, PartnerSearch::kNone, false, false};
+    KeySummary& summary = keys[walked[i].key];
+    ++summary.lines;
     if (is_excluded(walked[i].key, excluded)) {
       p.excluded = true;
     } else {
@@ -46,8 +58,18 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
       p.difference_line =
           p.partner != PartnerSearch::kNone &&
           searched[static_cast<std::size_t>(p.partner)].current_value != walked[i].current_value;
+      if (p.difference_line) summary.differs = true;
     }
     pairs.push_back(p);
+  }
+
+  // A repeated key with a difference on any copy gets a line for every paired copy, equal or
+  // not: the merge hands a key's lines to its Setup lines in order, so a line for the second copy
+  // alone would land on the first.
+  for (RecordPair& p : pairs) {
+    if (p.partner == PartnerSearch::kNone) continue;
+    const KeySummary& summary = keys[walked[p.walked].key];
+    if (summary.lines > 1 && summary.differs) p.difference_line = true;
   }
   return pairs;
 }

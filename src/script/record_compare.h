@@ -31,7 +31,9 @@ struct RecordPair {
 };
 
 // Pairs the walked records, in walk order, with the searched records by the comparison's search
-// (below) and decides which of them get a difference line. Returns one entry per walked record,
+// (below) and decides which of them get a difference line: a paired record whose current value
+// differs from its partner's, and every paired record of a key that stands on more than one walked
+// line when one of that key's pairs differs. Returns one entry per walked record,
 // in walk order.
 std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
@@ -40,7 +42,9 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
 // Walks the record file of new_script from top to bottom and pairs each of its records that the
 // exclusion list does not name with the record of the same question key in the record file of
 // dumped_script. For every pair whose current values differ, "Difftemp.ini" receives a line with
-// the walked key and default value and the dumped current value.
+// the walked key and default value and the dumped current value. A key that stands on more than
+// one walked line and differs on any of its pairs gets such a line for every one of its pairs,
+// equal or not, so that each copy of a repeated question is set to the value of its own partner.
 //
 // The pairing search starts where the previous successful one left off (the line after its
 // partner), wraps to the top once, and never pairs a dumped line twice; a failed search starts the

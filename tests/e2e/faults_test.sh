@@ -391,7 +391,7 @@ expect_status 6
 expect_stdout "$HEAD$(report A 01 05)$END"  # B is not in the saved script
 expect_intact
 
-begin_case "-u: what follows a NUL byte on a line is not written to merged.txt"
+begin_case "-u: a line is read up to a NUL byte but written to merged.txt whole"
 update_inputs
 { q A 00 01; q B 00 07; } >"$WORK/old.txt"
 printf 'Setup Question = A\r\nValue =00 \0junk\r\n\r\nSetup Question = B\0junk\r\nValue =07\r\n\r\n' >"$WORK/new.txt"
@@ -399,7 +399,7 @@ keep_sums old.txt new.txt
 run_nvram -u old.txt new.txt
 expect_status 0
 expect_file Difftemp.ini '{A},[?],<01>\r\n'
-expect_file merged.txt 'Setup Question = A\r\nValue =01\n\r\nSetup Question = BValue =07\r\n\r\n'
+expect_file merged.txt 'Setup Question = A\r\nValue =01\n\r\nSetup Question = B\0junk\r\nValue =07\r\n\r\n'
 expect_intact
 
 begin_case "-c: lines of 10,000 bytes: a key keeps its first 63 characters"

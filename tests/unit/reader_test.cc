@@ -417,7 +417,8 @@ TEST(ScriptConvert, RealExport) {
   std::istringstream in(r.records);
   std::string line;
   std::vector<std::string> lines;
-  const std::regex shape(R"(\{[!-~]{0,63}\},\[[!-~]{0,63}\],<[!-~]{0,63}>\r)");
+  // Current values are hexadecimal digits or placeholders, or texts with their quotes.
+  const std::regex shape(R"(\{[!-~]{0,63}\},\[[!-~]{0,63}\],<([!-~]{0,63}|"[ -~]{0,61}")>\r)");
   while (std::getline(in, line)) {
     EXPECT_TRUE(std::regex_match(line, shape)) << line;
     lines.push_back(line.substr(0, line.size() - 1));
@@ -428,7 +429,7 @@ TEST(ScriptConvert, RealExport) {
   EXPECT_EQ(lines[11], "{PUISEnable},[00],<00>");      // the starred option-list line wins
   EXPECT_EQ(lines[17], "{CSPL1Value},[4500],<4500>");  // "=<4500>" on both lines
   EXPECT_EQ(lines[2532], "{PCIeRPLocationforIMR},[?],<?>");  // a blank line before its Options
-  EXPECT_EQ(lines[1743], "{CustomHID},[?],<>");              // Value\t=""
+  EXPECT_EQ(lines[1743], "{CustomHID},[?],<\"\">");          // Value\t=""
   EXPECT_EQ(lines.back(), "{BootOption#1},[00],<00>");
 }
 

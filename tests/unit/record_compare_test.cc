@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -221,6 +222,9 @@ int reference_compare(const std::string& walked_name, const std::string& searche
   std::FILE* walked = std::fopen(walked_name.c_str(), "rb");
   std::FILE* searched = std::fopen(searched_name.c_str(), "rb");
   int count = 0;
+  std::vector<std::pair<Fields, Fields>> pairs;  // walked record and partner, in walk order
+  std::map<std::string, int> lines;               // walked lines of each key, excluded ones aside
+  std::map<std::string, bool> differs;
   std::vector<bool> matched;
   std::size_t index = 0;
   char wline[300], sline[300];
@@ -241,11 +245,18 @@ int reference_compare(const std::string& walked_name, const std::string& searche
       Fields s = reference_split(sline);
       if (s.key != w.key) continue;
       matched[i] = true;
-      if (s.current_value != w.current_value) {
-        diff += "{" + w.key + "},[" + w.default_value + "],<" + s.current_value + ">\r\n";
-        ++count;
-      }
+      pairs.push_back({w, s});
+      ++lines[w.key];
+      if (s.current_value != w.current_value) differs[w.key] = true;
       break;
+    }
+    if (ends == 2) ++lines[w.key];
+  }
+  // A key on several walked lines with a difference on any pair: a line for each of its pairs.
+  for (const auto& [w, s] : pairs) {
+    if (s.current_value != w.current_value || (lines[w.key] > 1 && differs[w.key])) {
+      diff += "{" + w.key + "},[" + w.default_value + "],<" + s.current_value + ">\r\n";
+      ++count;
     }
   }
   std::fclose(walked);
