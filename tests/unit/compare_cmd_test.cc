@@ -172,5 +172,18 @@ TEST(CompareCommand, WalkEqualsTheLineByLineReading) {
   EXPECT_GT(differing, 50);  // the rounds exercise reports, not only quiet walks
 }
 
+// Texts are compared and reported whole, with their quotes.
+TEST(CompareCommand, TextsAreReportedAsRecorded) {
+  ScratchDir dir;
+  write_file("Exclude.txt", "");
+  write_file("saved.txt", "Setup Question = Custom HID\r\nValue =\"INT33D5\" // x\r\n\r\n");
+  Outcome got = run_compare("Setup Question = Custom HID\r\nValue =\"INT33D6\"\r\n\r\n");
+  EXPECT_EQ(got.status, 6);
+  EXPECT_EQ(got.printed,
+            "\r\nMiscompare Notification\r\n"
+            "ERROR:Saved value for CustomHID is \"INT33D5\"\r\n"
+            "       BIOS value for CustomHID is \"INT33D6\"\r\n");
+}
+
 }  // namespace
 }  // namespace nvram

@@ -86,6 +86,8 @@ TEST(Merge, NothingToApplyCopiesTheScript) {
                        "Value\n\n  \r\n" + std::string(700, 'z') + "\nlast";
   EXPECT_EQ(merge(script, ""), script);
   EXPECT_EQ(merge(script, "{Other},[0],<01>\r\n"), script);
+  const std::string nul = std::string("Setup Question = A\0B\r\nValue =0\0\r\n\0\r\n", 30);
+  EXPECT_EQ(merge(nul, ""), nul);  // NUL bytes and what follows them included
   EXPECT_EQ(merge("no questions\r\nOptions =*[00]x\r\n", "{},[0],<01>\r\n"),
             "no questions\r\nOptions =*[00]x\r\n");
 }
@@ -132,6 +134,33 @@ TEST(Merge, ValueLines) {
   // Every Value line up to the short line is rewritten; Options after it opens a block.
   EXPECT_EQ(one("Value =1\r\nHelp = x\r\nValue =2\r\nOptions =*[00]a\r\n [0A]b\r\n\r\n"),
             "Setup Question = D\r\nValue =0A\nHelp = x\r\nValue =0A\nOptions = [00]a\r\n*[0A]b\r\n\r\n");
+}
+
+// A value goes into a Value line only in the line's own shape; anything else leaves the line whole
+// and is reported.
+TEST(Merge, ValuesTakeTheShapeOfTheirLine) {
+  ScratchDir dir;
+  auto one = [](const std::string& value_line, const std::string& value,
+                const std::string& printed = "") {
+    return merge("Setup Question = D\r\n" + value_line + "\r\n\r\n", "{D},[0],<" + value + ">\r\n",
+                 printed);
+  };
+  const std::string q = "Setup Question = D\r\n";
+  EXPECT_EQ(one("Value\t=<4500>", "5000"), q + "Value\t=<5000>\n\r\n");
+  EXPECT_EQ(one("Value = <4500> // mV", "0a"), q + "Value =<0a>\n\r\n");
+  EXPECT_EQ(one("Value =\"INT33D5\" // x", "\"a%25b%2F \""), q + "Value =\"a%b/ \"\n\r\n");
+  EXPECT_EQ(one("Value =\"INT33D5\"", "\"\""), q + "Value =\"\"\n\r\n");
+  const std::pair<std::string, std::string> left[] = {
+      {"Value =\"INT33D5\"", "33D5"},  // a number into a text
+      {"Value\t=<4500>", "\"4500\""},   // a text into a number
+      {"Value =05", "\"05\""},
+      {"Value =05", ""},
+      {"Value =05", "?"},
+      {"Value =\"x\"", "\"long text that runs well past the sixty-three charact#B86C032D"},
+  };
+  for (const auto& [line, value] : left) {
+    EXPECT_EQ(one(line, value, "Not carried: D = " + value + "\r\n"), q + line + "\r\n\r\n");
+  }
 }
 
 TEST(Merge, QuestionsWithoutBlankLineShareTheMatchedValue) {

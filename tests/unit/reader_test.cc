@@ -404,6 +404,29 @@ TEST(ScriptConvert, HundredThousandQuestionsConvertQuickly) {
   RecordProperty("convert_ms", ms);
 }
 
+// A Value line whose value is a text between quotes records the text with its quotes, escaped
+// where a record line cannot hold a byte, and cut to a hash past 63 characters.
+TEST(ScriptConvert, TextValues) {
+  ScratchDir dir;
+  auto value_of = [](const std::string& value_line) {
+    Result r = convert("Setup Question = T\r\n" + value_line + "\r\n\r\n");
+    EXPECT_EQ(r.status, 0);
+    return r.records;
+  };
+  EXPECT_EQ(value_of("Value =\"INT33D5\" // x"), "{T},[?],<\"INT33D5\">\r\n");
+  EXPECT_EQ(value_of("Value\t=\"\""), "{T},[?],<\"\">\r\n");
+  EXPECT_EQ(value_of("Value = \"a%{}[]<>/\tb \xC3\xA9\"x\""),
+            "{T},[?],<\"a%25%7B%7D%5B%5D%3C%3E%2F%09b %C3%A9\">\r\n");
+  // 74 bytes between the quotes: the first 54 characters, '#', and the hash of those bytes.
+  EXPECT_EQ(value_of("Value =\"long text that runs well past the sixty-three characters of a "
+                     "record field\""),
+            "{T},[?],<\"long text that runs well past the sixty-three charact#B86C032D>\r\n");
+  // Not texts: a '/' before the '=', no closing quote before the line end, a quote after a digit.
+  EXPECT_EQ(value_of("Value/x =\"AB\""), "{T},[?],<>\r\n");
+  EXPECT_EQ(value_of("Value =\"AB\r\"C\""), "{T},[?],<AB>\r\n");
+  EXPECT_EQ(value_of("Value =1\"AB\""), "{T},[?],<1>\r\n");
+}
+
 TEST(ScriptConvert, RealExport) {
   const fs::path real = fs::path(NVRAM_SHARED_DIR) / "corpus/real/real01.txt";
   if (!fs::exists(real)) GTEST_SKIP() << "no real exported scripts at " << real;
@@ -431,6 +454,37 @@ TEST(ScriptConvert, RealExport) {
   EXPECT_EQ(lines[2532], "{PCIeRPLocationforIMR},[?],<?>");  // a blank line before its Options
   EXPECT_EQ(lines[1743], "{CustomHID},[?],<\"\">");          // Value\t=""
   EXPECT_EQ(lines.back(), "{BootOption#1},[00],<00>");
+}
+
+// The records in memory are the record file's lines, and each points at the Setup line that
+// opened it.
+TEST(ScriptRecords, SameLinesAsTheRecordFileWithTheirSetupLines) {
+  ScratchDir dir;
+  const fs::path real = fs::path(NVRAM_SHARED_DIR) / "corpus/real/real01.txt";
+  std::vector<std::string> scripts = {crlf(kWorkedExample), "Setup Question = A\r\nValue =1\r\n"
+                                      "Setup Question = B\r\n\r\n" + std::string(700, 'x') + "\r\nSetup = C"};
+  if (fs::exists(real)) scripts.push_back(read_file(real.string()));
+  for (const std::string& script : scripts) {
+    Result r = convert(script);
+    std::vector<ScriptRecord> records;
+    int count = -1;
+    ASSERT_EQ(read_script_records("setup.txt", records, count), 0);
+    EXPECT_EQ(count, r.count);
+    std::string lines;
+    for (const ScriptRecord& rec : records) {
+      lines += rec.line;
+      ASSERT_LT(rec.setup_offset, script.size());
+      EXPECT_EQ(script.compare(rec.setup_offset, 5, "Setup"), 0) << rec.line;
+      EXPECT_TRUE(rec.setup_offset == 0 || script[rec.setup_offset - 1] == '\n') << rec.line;
+    }
+    EXPECT_EQ(lines, r.records);
+  }
+  testing::internal::CaptureStdout();
+  std::vector<ScriptRecord> records;
+  int count = -1;
+  EXPECT_EQ(read_script_records("missing.txt", records, count), 3);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot open file missing.txt\r\n");
+  EXPECT_EQ(count, -1);
 }
 
 }  // namespace

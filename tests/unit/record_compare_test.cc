@@ -97,6 +97,19 @@ TEST(RecordCompare, PairingRules) {
             "");
 }
 
+// A key on several walked lines with a difference on any of its pairs gets a line for every pair,
+// in walk order, so that the merge hands each copy its own partner's value. A third copy without a
+// partner gets none; a repeated key whose pairs all agree gets none either.
+TEST(RecordCompare, RepeatedKeyWithADifferenceGetsALineForEveryPair) {
+  ScratchDir dir;
+  write_file("Exclude.txt", "");
+  Outcome o = compare("{A},[0],<00>\r\n{B},[0],<1>\r\n{A},[0],<01>\r\n{B},[0],<1>\r\n{A},[0],<01>\r\n",
+                      "{B},[9],<1>\r\n{A},[9],<00>\r\n{A},[9],<02>\r\n{B},[9],<1>\r\n");
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.diff, "{A},[0],<00>\r\n{A},[0],<02>\r\n");
+  EXPECT_EQ(o.count, 2);
+}
+
 TEST(RecordCompare, SearchPositionAfterSuccessAndAfterFailure) {
   ScratchDir dir;
   write_file("Exclude.txt", "");
