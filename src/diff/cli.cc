@@ -69,7 +69,7 @@ int diff_main(int argc, char** argv) {
       ->check(CLI::IsMember({"never", "always", "auto"}))
       ->type_name("never|always|auto");
   app.add_flag("--all", all, "list the agreeing questions too");
-  app.add_flag("-q,--quiet", quiet, "print nothing; the exit status tells");
+  app.add_flag("-q,--quiet", quiet, "print no report; the exit status tells");
   app.set_version_flag("--version", std::string("nvram-diff ") + NVRAM_DIFF_VERSION);
   try {
     app.parse(argc, argv);
