@@ -1,5 +1,6 @@
 // The setup-script reader on arbitrary scripts under arbitrary names.
 // Input: the script's file name, "\n%%\n", the script.
+#include <cctype>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,39 @@ bool all_hex_digits(std::string_view s) {
     if (!nvram::is_hex_digit(static_cast<unsigned char>(c))) return false;
   }
   return true;
+}
+
+// The bytes between the quotes of a recorded text: printable, no record-line bracket or '/', and
+// every '%' the start of two upper-case hexadecimal digits (or, in a text cut to its hash, of
+// what is left of them at the cut).
+bool is_escaped_text(std::string_view s, bool cut) {
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c < 0x20 || c > 0x7E || c == '"' || std::string_view("{}[]<>/").find(static_cast<char>(c)) !=
+                                                   std::string_view::npos)
+      return false;
+    if (c != '%') continue;
+    for (std::size_t j = i + 1; j <= i + 2; ++j) {
+      if (j == s.size() && cut) return true;
+      if (j >= s.size() || !std::isxdigit(static_cast<unsigned char>(s[j])) ||
+          std::islower(static_cast<unsigned char>(s[j])))
+        return false;
+    }
+  }
+  return true;
+}
+
+// A text value: the text with its quotes, escaped; or, past 63 characters, its first 54, '#' and
+// eight upper-case hexadecimal digits.
+bool is_text_field(std::string_view s) {
+  if (s.size() > nvram::kFieldMax || s.size() < 2 || s.front() != '"') return false;
+  if (s.back() == '"') return is_escaped_text(s.substr(1, s.size() - 2), false);
+  if (s.size() != nvram::kFieldMax || s[54] != '#') return false;
+  for (char c : s.substr(55)) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) || std::islower(static_cast<unsigned char>(c)))
+      return false;
+  }
+  return is_escaped_text(s.substr(1, 53), true);
 }
 
 // A value field: "?" or hexadecimal digits (possibly none), at most 63.
@@ -38,7 +72,8 @@ void check_record_line(std::string_view line) {
   std::string_view body = line.substr(1, line.size() - 4);
   std::size_t current_at = body.rfind("],<");
   FUZZ_CHECK(current_at != std::string_view::npos);
-  FUZZ_CHECK(is_value_field(body.substr(current_at + 3)));
+  std::string_view current = body.substr(current_at + 3);
+  FUZZ_CHECK(is_value_field(current) || is_text_field(current));
   body = body.substr(0, current_at);
   std::size_t default_at = body.rfind("},[");
   FUZZ_CHECK(default_at != std::string_view::npos);
@@ -90,5 +125,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              lines.size() == static_cast<std::size_t>(count) + 1);
   FUZZ_CHECK(lines.size() <= setup_lines);
   for (std::string_view line : lines) check_record_line(line);
+
+  // The records in memory are the record file's, and each begins at a Setup line of the script.
+  std::vector<nvram::ScriptRecord> in_memory;
+  int memory_count = -1;
+  FUZZ_CHECK(nvram::read_script_records(name, in_memory, memory_count) == 0);
+  FUZZ_CHECK(memory_count == count && in_memory.size() == lines.size());
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    FUZZ_CHECK(in_memory[i].line == lines[i]);
+    const std::uint64_t at = in_memory[i].setup_offset;
+    FUZZ_CHECK(at < script.size() && script.compare(at, 5, "Setup") == 0);
+  }
   return 0;
 }

@@ -1,6 +1,8 @@
 // The record comparison of the update on two arbitrary record files and an arbitrary exclusion
 // list. Input: the new script's record file, "\n%%\n", the dumped script's record file, "\n%%\n",
 // "Exclude.txt".
+#include <algorithm>
+#include <map>
 #include <string>
 
 #include "fuzz_util.h"
@@ -43,6 +45,25 @@ void check_unique_questions(const std::string& walked, const std::string& search
   }
 }
 
+// A key on several lines of the new file has either no difference line or one for every copy that
+// found a partner: as many as the fewer of its copies in the two files.
+void check_repeated_questions(const std::string& walked, const std::string& searched,
+                              const std::string& differences) {
+  std::vector<fuzz::PlainRecord> new_records, old_records;
+  if (!fuzz::plain_records(walked, new_records) || !fuzz::plain_records(searched, old_records))
+    return;
+  std::map<std::string, std::size_t> in_new, in_old, lines;
+  for (const fuzz::PlainRecord& r : new_records) ++in_new[r.key];
+  for (const fuzz::PlainRecord& r : old_records) ++in_old[r.key];
+  for (std::string_view line : fuzz::lines_of(differences)) {
+    ++lines[std::string(line.substr(1, line.find("},[") - 1))];
+  }
+  for (const auto& [key, copies] : in_new) {
+    if (copies < 2 || lines[key] == 0) continue;
+    FUZZ_CHECK(lines[key] == std::min(copies, in_old[key]));
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -58,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string differences = fuzz::read_file("Difftemp.ini");
   check_difference_file(differences, count);
   check_unique_questions(parts[0], parts[1], differences);
+  check_repeated_questions(parts[0], parts[1], differences);
   FUZZ_CHECK(!fuzz::file_exists("new.ini") && !fuzz::file_exists("old.ini"));
   FUZZ_CHECK(fuzz::read_file("Exclude.txt") == parts[2]);
 

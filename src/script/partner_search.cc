@@ -55,8 +55,9 @@ long PartnerSearch::ahead(const std::string& key) {
   return slot == g->begin + g->count ? kNone : static_cast<long>(line_[slot]);
 }
 
-long PartnerSearch::pair(const std::string& key) {
+long PartnerSearch::pair(const std::string& key, long* first_line) {
   const Group* g = find(key);
+  if (first_line) *first_line = g ? static_cast<long>(line_[g->begin]) : kNone;
   const std::uint32_t none = g ? g->begin + g->count : 0;
   std::uint32_t slot = none;
   if (g) {

@@ -29,7 +29,11 @@ class PartnerSearch {
   long ahead(const std::string& key);
 
   // Pairs `key` with its partner and returns the partner's line, or kNone.
-  long pair(const std::string& key);
+  long pair(const std::string& key) { return pair(key, nullptr); }
+
+  // The same; `first_line` (when given) receives the first line of the key in the searched file,
+  // or kNone when no line holds the key: a number that stands for the key.
+  long pair(const std::string& key, long* first_line);
 
  private:
   // One key's lines: slots [begin, begin + count) of line_ and next_free_, in file order, and a

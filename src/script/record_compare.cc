@@ -1,8 +1,8 @@
 #include "script/record_compare.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "script/exclusion.h"
@@ -31,56 +31,93 @@ RecordFields split_record(std::string_view line) {
   return r;
 }
 
+namespace {
+
+// The pairing of walked records with searched ones, in two passes: the first pairs the walked
+// records in walk order and notes the differing pairs; the second gives every paired copy of a
+// repeated key with a difference its line. The merge hands a key's lines to its Setup lines in
+// order, so a line for the second copy alone would land on the first.
+class Pairing {
+ public:
+  explicit Pairing(std::vector<std::string> searched_keys)
+      : walked_lines_(searched_keys.size(), 0), differs_(searched_keys.size(), false) {
+    for (std::string& key : searched_keys) search_.add(std::move(key));
+  }
+
+  // First pass: pairs the next walked record.
+  RecordPair pair(std::size_t walked, const std::string& key, const ExclusionTable& excluded) {
+    RecordPair p{walked, PartnerSearch::kNone, false, false};
+    key_of_.push_back(PartnerSearch::kNone);
+    if (is_excluded(key, excluded)) {
+      p.excluded = true;
+      return p;
+    }
+    long key_id = PartnerSearch::kNone;
+    p.partner = search_.pair(key, &key_id);
+    if (key_id != PartnerSearch::kNone) {
+      key_of_.back() = key_id;
+      ++walked_lines_[static_cast<std::size_t>(key_id)];
+    }
+    return p;
+  }
+
+  // First pass: the paired record differs from its partner.
+  void mark_difference(RecordPair& p) {
+    p.difference_line = true;
+    differs_[static_cast<std::size_t>(key_of_[p.walked])] = true;
+  }
+
+  // Second pass.
+  void finish(std::vector<RecordPair>& pairs) const {
+    for (RecordPair& p : pairs) {
+      if (p.partner == PartnerSearch::kNone) continue;
+      const auto key_id = static_cast<std::size_t>(key_of_[p.walked]);
+      if (walked_lines_[key_id] > 1 && differs_[key_id]) p.difference_line = true;
+    }
+  }
+
+ private:
+  PartnerSearch search_;
+  std::vector<long> key_of_;               // per walked record: its key's first searched line
+  std::vector<std::uint32_t> walked_lines_;  // per key (first searched line): walked lines
+  std::vector<bool> differs_;                // per key: one of its pairs differs
+};
+
+}  // namespace
+
 std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
                                      const ExclusionTable& excluded) {
-  PartnerSearch search;
-  for (const RecordFields& r : searched) search.add(r.key);
-
-  // How often each key stands in the walked records, and whether one of its pairs differs.
-  struct KeySummary {
-    std::size_t lines = 0;
-    bool differs = false;
-  };
-  std::unordered_map<std::string_view, KeySummary> keys;
-  keys.reserve(walked.size());
-
+  std::vector<std::string> keys;
+  keys.reserve(searched.size());
+  for (const RecordFields& r : searched) keys.push_back(r.key);
+  Pairing pairing(std::move(keys));
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    RecordPair p{i, PartnerSearch::kNone, false, false};
-    KeySummary& summary = keys[walked[i].key];
-    ++summary.lines;
-    if (is_excluded(walked[i].key, excluded)) {
-      p.excluded = true;
-    } else {
-      p.partner = search.pair(walked[i].key);
-      p.difference_line =
-          p.partner != PartnerSearch::kNone &&
-          searched[static_cast<std::size_t>(p.partner)].current_value != walked[i].current_value;
-      if (p.difference_line) summary.differs = true;
-    }
+    RecordPair p = pairing.pair(i, walked[i].key, excluded);
+    if (p.partner != PartnerSearch::kNone &&
+        searched[static_cast<std::size_t>(p.partner)].current_value != walked[i].current_value)
+      pairing.mark_difference(p);
     pairs.push_back(p);
   }
-
-  // A repeated key with a difference on any copy gets a line for every paired copy, equal or
-  // not: the merge hands a key's lines to its Setup lines in order, so a line for the second copy
-  // alone would land on the first.
-  for (RecordPair& p : pairs) {
-    if (p.partner == PartnerSearch::kNone) continue;
-    const KeySummary& summary = keys[walked[p.walked].key];
-    if (summary.lines > 1 && summary.differs) p.difference_line = true;
-  }
+  pairing.finish(pairs);
   return pairs;
 }
 
 namespace {
 
-// Reads every line of a record file. Returns false when a read failed.
-bool load_records(std::FILE* in, std::vector<RecordFields>& records) {
+// The searched record file: the key and current value of every line. Returns false when a read
+// failed.
+bool load_searched(std::FILE* in, std::vector<std::string>& keys,
+                   std::vector<std::string>& current) {
   LineSource lines(in);
   std::string_view piece;
-  while (lines.next(piece)) records.push_back(split_record(piece));
+  while (lines.next(piece)) {
+    RecordFields r = split_record(piece);
+    keys.push_back(std::move(r.key));
+    current.push_back(std::move(r.current_value));
+  }
   return std::ferror(in) == 0;
 }
 
@@ -113,22 +150,42 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     return kMissingFile;
   }
 
-  std::vector<RecordFields> searched_records;
-  if (!load_records(searched.get(), searched_records)) {
+  std::vector<std::string> searched_keys, searched_current;
+  if (!load_searched(searched.get(), searched_keys, searched_current)) {
     print_cannot_read(searched_name);
     return kMissingFile;
   }
-  // A walked file cut short by a read error still gives the lines of the part read, but the
-  // comparison fails once they are written.
-  std::vector<RecordFields> walked_records;
-  const bool walked_whole = load_records(walked.get(), walked_records);
+
+  // The walked file is read twice rather than held: once to pair its records, once to write the
+  // lines. A walked file cut short by a read error still gives the lines of the part read, but
+  // the comparison fails once they are written.
+  Pairing pairing(std::move(searched_keys));
+  std::vector<RecordPair> pairs;
+  {
+    LineSource lines(walked.get());
+    std::string_view piece;
+    while (lines.next(piece)) {
+      RecordFields w = split_record(piece);
+      RecordPair p = pairing.pair(pairs.size(), w.key, excluded);
+      if (p.partner != PartnerSearch::kNone &&
+          searched_current[static_cast<std::size_t>(p.partner)] != w.current_value)
+        pairing.mark_difference(p);
+      pairs.push_back(p);
+    }
+  }
+  const bool walked_whole = std::ferror(walked.get()) == 0;
+  pairing.finish(pairs);
 
   int count = 0;
-  for (const RecordPair& p : pair_records(walked_records, searched_records, excluded)) {
+  std::rewind(walked.get());
+  LineSource lines(walked.get());
+  std::string_view piece;
+  for (const RecordPair& p : pairs) {
+    if (!lines.next(piece)) break;
     if (!p.difference_line) continue;
-    const RecordFields& w = walked_records[p.walked];
+    RecordFields w = split_record(piece);
     diff.write(record_line(w.key, w.default_value,
-                           searched_records[static_cast<std::size_t>(p.partner)].current_value));
+                           searched_current[static_cast<std::size_t>(p.partner)]));
     ++count;
   }
 
