@@ -1,7 +1,8 @@
 #!/bin/bash
 # A guided walk through NVRAM's main jobs on the simulated platform, in a scratch directory:
 # save the settings, change one on the "machine", find the difference, carry the saved settings
-# into a new BIOS release, check the result, and get and set the HDD boot priority.
+# into a new BIOS release, check the flashed machine against the saved settings, and get and set
+# the HDD boot priority.
 # Prints each command before it runs; exits 0 when every step did what it should.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -57,8 +58,11 @@ run 0 ./SCELNX_64 /sim-new-bios new.txt
 run 0 ./SCELNX_64 /sim-flash
 run 0 nvram -v
 run 0 nvram -u saved.txt new.txt
-echo "Difftemp.ini holds $(wc -l <Difftemp.ini) questions carried over from saved.txt"
+echo "Difftemp.ini holds $(wc -l <Difftemp.ini) values carried over from saved.txt"
 run 0 nvram -c merged.txt
+echo
+echo "== Every setting saved before the update survived it: repeated questions, texts, numbers"
+run 0 nvram -c saved.txt
 
 echo
 echo "== The HDD boot priority"

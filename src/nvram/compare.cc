@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,18 +53,17 @@ bool read_records(const std::string& name, std::vector<KeyValue>& records) {
   return true;
 }
 
-// None of the files that -c writes ("biostemp.sh", "biostemp.ini", the saved script's own record
-// file) may be one of its inputs: the saved script or "Exclude.txt" (through a link, say). Returns
-// the input to report, or nullptr when nothing clashes.
-const char* find_clash(const std::string& saved, const std::string& saved_records) {
-  if (same_file(saved, kLiveScript) || same_file(saved, kLiveRecords) ||
-      same_file(saved_records, kLiveRecords) || same_file(saved_records, saved))
-    return saved.c_str();
-  for (const std::string& written :
-       {std::string(kLiveScript), std::string(kLiveRecords), saved_records}) {
-    if (same_file(written, kExclusionFile)) return kExclusionFile;
-  }
-  return nullptr;
+// The name that a file name conflict of -c reports: the input's, the saved script's where its
+// record file is one of the clashing files, else the first working file's.
+std::optional<std::string> clash_name(const std::string& saved, const std::string& saved_records) {
+  const std::vector<std::string> inputs = {saved, kExclusionFile};
+  // The files -c writes, in the order it writes them.
+  const std::vector<std::string> written = {kLiveScript, saved_records, kLiveRecords};
+  Clash clash = find_clash(inputs, written);
+  if (!clash.found) return std::nullopt;
+  if (clash.other_is_input) return inputs[clash.other];
+  if (clash.written == 1 || clash.other == 1) return saved;
+  return written[clash.other];
 }
 
 }  // namespace
@@ -76,8 +76,8 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   }
   const std::string saved = saved_arg;
   const std::string saved_records = record_file_name(saved);
-  if (const char* clash = find_clash(saved, saved_records)) {
-    print_conflict(clash);
+  if (std::optional<std::string> clash = clash_name(saved, saved_records)) {
+    print_conflict(*clash);
     return kMissingFile;
   }
 

@@ -67,7 +67,8 @@ int cmd_export(const Args& args, ToolRunner& tool, const char* bios_version) {
   char block[kFirstBlock];
   std::size_t got = std::fread(block, 1, sizeof block, in.get());
 
-  OutFile out(out_name, "wb");
+  // The old output stays whole until the new one is complete on disk.
+  ReplacingFile out(out_name);
   if (!out) {
     print_cannot_open(out_name);
     return kMissingFile;
@@ -77,12 +78,12 @@ int cmd_export(const Args& args, ToolRunner& tool, const char* bios_version) {
   while ((got = std::fread(chunk, 1, sizeof chunk, in.get())) > 0) out.write({chunk, got});
   bool read_failed = std::ferror(in.get()) != 0;
   in.close();
-  if (!out.finish()) return kMissingFile;
   if (read_failed) {
-    // The output holds only part of the export: keep the export for another try.
+    // Only part of the export was read: the old output stays, and the export for another try.
     print_cannot_read(kExportFile);
     return kMissingFile;
   }
+  if (!out.commit()) return kMissingFile;
   std::remove(kExportFile);
   set_io_privilege(0);
   return kOk;

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "nvram/commands.h"
+#include "nvram/dir_lock.h"
 #include "nvram/privilege.h"
 #include "script/status.h"
 
@@ -35,6 +36,29 @@ void show_ver_info() {
   for (const char* line : kLines) std::puts(line);
 }
 
+namespace {
+
+// Runs the command of option letter `letter` (lower case) while holding the directory's lock.
+int run_command(char letter, const Args& args, ToolRunner& tool, const char* version) {
+  DirectoryLock lock;
+  if (lock.acquire() == DirectoryLock::kBusy) {
+    std::printf("Error, another NVRAM run is working in this directory\r\n");
+    return kMissingFile;
+  }
+  switch (letter) {
+    case 'c':
+      return cmd_compare(args, tool);
+    case 's':
+      return cmd_export(args, tool, version);
+    case 'u':
+      return cmd_update(args, tool);
+    default:
+      return cmd_variables(letter, args, tool);
+  }
+}
+
+}  // namespace
+
 int nvram_main(int argc, char** argv, ToolRunner& tool, VersionQuery query) {
   set_io_privilege(3);
   if (argc <= 1) {
@@ -59,18 +83,15 @@ int nvram_main(int argc, char** argv, ToolRunner& tool, VersionQuery query) {
         set_io_privilege(0);
         return kOk;
       case 'c':
-        return cmd_compare(args, tool);
       case 'g':
       case 'j':
       case 'p':
       case 'r':
-        return cmd_variables(static_cast<char>(argv[i][1] | 0x20), args, tool);
       case 's':
-        return cmd_export(args, tool, version);
+      case 'u':
+        return run_command(static_cast<char>(argv[i][1] | 0x20), args, tool, version);
       case 't':
         break;
-      case 'u':
-        return cmd_update(args, tool);
       case 'v':
         std::printf("\nBIOS_VERSION = %s\n", version);
         break;

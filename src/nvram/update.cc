@@ -17,21 +17,6 @@ namespace {
 constexpr char kDifferences[] = "Difftemp.ini";
 constexpr char kMerged[] = "merged.txt";
 
-// The files -u writes, in the order it writes them, must be neither one of its inputs nor each
-// other. Returns the name to report, or nullptr when nothing clashes.
-const std::string* find_clash(const std::vector<std::string>& inputs,
-                              const std::vector<std::string>& outputs) {
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    for (const std::string& in : inputs) {
-      if (same_file(outputs[i], in)) return &in;
-    }
-    for (std::size_t j = 0; j < i; ++j) {
-      if (same_file(outputs[i], outputs[j])) return &outputs[j];
-    }
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 int cmd_update(const Args& args, ToolRunner& tool) {
@@ -49,10 +34,11 @@ int cmd_update(const Args& args, ToolRunner& tool) {
     inputs.emplace_back(args.at(4));
     inputs.emplace_back(args.at(5));
   }
+  // The files -u writes, in the order it writes them.
   const std::vector<std::string> outputs = {record_file_name(update), record_file_name(dumped),
                                             kDifferences, kMerged};
-  if (const std::string* clash = find_clash(inputs, outputs)) {
-    print_conflict(*clash);
+  if (Clash clash = find_clash(inputs, outputs); clash.found) {
+    print_conflict(clash.other_is_input ? inputs[clash.other] : outputs[clash.other]);
     return kMissingFile;
   }
 

@@ -56,6 +56,11 @@ int cmd_variables(char letter, const Args& args, ToolRunner& tool) {
     print_conflict(user_file);
     return kMissingFile;
   }
+  // The list file linked to the database would be written over by the tool that reads it.
+  if (cmd->database && same_file(cmd->list_file, cmd->database)) {
+    print_conflict(cmd->list_file);
+    return kMissingFile;
+  }
 
   OutFile list(cmd->list_file, "wb");
   if (!list) {

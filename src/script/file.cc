@@ -1,6 +1,13 @@
 #include "script/file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 
 namespace nvram {
 
@@ -8,10 +15,12 @@ bool OutFile::finish() {
   if (!file_) return false;
   if (std::ferror(file_.get())) ok_ = false;
   if (!file_.close()) ok_ = false;
-  if (!ok_) {
-    std::printf("Error, cannot write file %.*s\r\n", static_cast<int>(name_.size()), name_.data());
-  }
+  if (!ok_) print_cannot_write(name_);
   return ok_;
+}
+
+void print_cannot_write(std::string_view name) {
+  std::printf("Error, cannot write file %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
 
 void print_cannot_open(std::string_view name) {
@@ -22,15 +31,6 @@ void print_cannot_read(std::string_view name) {
   std::printf("Error, cannot read file %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
 
-}  // namespace nvram
-
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <climits>
-#include <cstdlib>
-
-namespace nvram {
 namespace {
 
 // The absolute form of a name whose directory exists; empty when the directory cannot be
@@ -48,7 +48,36 @@ std::string resolved_path(const std::string& name) {
   return out;
 }
 
+// The contents of the symbolic link `name`, or false when it is none (or cannot be read).
+bool read_link(const std::string& name, std::string& target) {
+  std::string buf(256, '\0');
+  for (;;) {
+    ssize_t n = ::readlink(name.c_str(), buf.data(), buf.size());
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) < buf.size()) {
+      target.assign(buf.data(), static_cast<std::size_t>(n));
+      return true;
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
 }  // namespace
+
+std::string final_name(const std::string& name) {
+  std::string path = name;
+  std::string target;
+  // As many links as the system itself follows; a longer chain is left where it stands.
+  for (int hops = 0; hops < 40 && read_link(path, target); ++hops) {
+    if (!target.empty() && target.front() == '/') {
+      path = target;
+    } else {
+      std::string::size_type slash = path.rfind('/');
+      path = slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+    }
+  }
+  return path;
+}
 
 bool same_file(const std::string& a, const std::string& b) {
   if (a == b) return true;
@@ -57,12 +86,141 @@ bool same_file(const std::string& a, const std::string& b) {
   bool eb = ::stat(b.c_str(), &sb) == 0;
   if (ea && eb) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
   if (ea != eb) return false;
-  std::string ra = resolved_path(a);
-  return !ra.empty() && ra == resolved_path(b);
+  // Neither exists yet: a dangling link stands for the file it will create.
+  std::string ra = resolved_path(final_name(a));
+  return !ra.empty() && ra == resolved_path(final_name(b));
+}
+
+Clash find_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& written) {
+  Clash c;
+  for (c.written = 0; c.written < written.size(); ++c.written) {
+    for (c.other = 0; c.other < inputs.size(); ++c.other) {
+      if (same_file(written[c.written], inputs[c.other])) {
+        c.found = c.other_is_input = true;
+        return c;
+      }
+    }
+    for (c.other = 0; c.other < c.written; ++c.other) {
+      if (same_file(written[c.written], written[c.other])) {
+        c.found = true;
+        return c;
+      }
+    }
+  }
+  return Clash{};
 }
 
 void print_conflict(std::string_view name) {
   std::printf("Error, file name conflict: %.*s\r\n", static_cast<int>(name.size()), name.data());
 }
+
+namespace {
+
+// The mode bits that a newly created file gets from the process's umask.
+mode_t default_mode() {
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_(std::move(name), File()) {
+  struct stat st;
+  bool exists = ::stat(target_.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    in_place_ = true;
+    out_ = OutFile(out_.name(), "wb");
+    return;
+  }
+  std::string::size_type slash = target_.rfind('/');
+  dir_ = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  if (!open_temporary(dir_)) return;
+  int fd = ::fileno(out_.get());
+  if (exists) {
+    // Root replacing another user's file gives the new one the same owner; elsewhere this fails
+    // harmlessly and the file is the writer's.
+    (void)::fchown(fd, st.st_uid, st.st_gid);
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    ::fchmod(fd, default_mode());
+  }
+}
+
+bool ReplacingFile::open_temporary(const std::string& dir) {
+  int fd = -1;
+  // An unnamed file vanishes by itself if the program is killed before it is put in place. Naming
+  // it later goes through /proc, so it is only used where /proc is there.
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    unnamed_ = fd >= 0;
+  }
+  if (fd < 0) {
+    std::string pattern = (dir == "." ? std::string() : dir) + ".nvram-XXXXXX";
+    fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) return false;
+    temp_ = pattern;
+  }
+  std::FILE* f = ::fdopen(fd, "wb");
+  if (!f) {
+    ::close(fd);
+    discard();
+    return false;
+  }
+  out_ = OutFile(out_.name(), File(f));
+  return true;
+}
+
+// Gives the unnamed temporary file a name in its directory, so that it can be renamed into place.
+bool ReplacingFile::link_unnamed() {
+  std::string proc = "/proc/self/fd/" + std::to_string(::fileno(out_.get()));
+  std::string prefix = (dir_ == "." ? std::string() : dir_) + ".nvram-" + std::to_string(::getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = prefix + std::to_string(attempt);
+    if (::linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+      temp_ = name;
+      unnamed_ = false;
+      return true;
+    }
+    if (errno != EEXIST) return false;
+  }
+  return false;
+}
+
+bool ReplacingFile::commit() {
+  if (!out_) return false;
+  if (!in_place_) {
+    std::FILE* f = out_.get();
+    if (std::fflush(f) != 0 || (::fsync(::fileno(f)) != 0 && errno != EINVAL) ||
+        (unnamed_ && !link_unnamed())) {
+      out_.set_failed();
+    }
+  }
+  if (!out_.finish()) {
+    discard();
+    return false;
+  }
+  if (in_place_) return true;
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    print_cannot_write(out_.name());
+    discard();
+    return false;
+  }
+  temp_.clear();
+  // The rename itself reaches the disk with the directory.
+  int dir_fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+  return true;
+}
+
+void ReplacingFile::discard() {
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+ReplacingFile::~ReplacingFile() { discard(); }
 
 }  // namespace nvram

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // RAII ownership of a C stream, and checked writes for the files the program creates.
 //
@@ -15,6 +16,7 @@ class File {
  public:
   File() = default;
   File(const std::string& name, const char* mode) : f_(std::fopen(name.c_str(), mode)) {}
+  explicit File(std::FILE* f) : f_(f) {}
   ~File() { reset(); }
   File(const File&) = delete;
   File& operator=(const File&) = delete;
@@ -52,6 +54,8 @@ class File {
 class OutFile {
  public:
   OutFile(std::string name, const char* mode) : name_(std::move(name)), file_(name_, mode) {}
+  // A stream opened elsewhere; `name` is the name that messages give.
+  OutFile(std::string name, File file) : name_(std::move(name)), file_(std::move(file)) {}
 
   explicit operator bool() const { return static_cast<bool>(file_); }
   const std::string& name() const { return name_; }
@@ -61,6 +65,9 @@ class OutFile {
     if (!ok_ || !file_ || bytes.empty()) return;
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) ok_ = false;
   }
+
+  // Marks the file as not written whole (a failed flush to disk, say).
+  void set_failed() { ok_ = false; }
 
   // Closes the file. On any failed write or close prints "Error, cannot write file %s\r\n" and
   // returns false.
@@ -72,8 +79,46 @@ class OutFile {
   bool ok_ = true;
 };
 
+// A file replaced whole. The new contents are written under a temporary name in the directory of
+// the file that `name` finally names (through symbolic links, which stay), flushed to disk and
+// renamed over that file only when every byte was written; until then the old file is untouched,
+// and on any failure no temporary file is left. An existing file keeps its permission bits (and,
+// where the system allows, its owner). A name that stands for something other than a regular file
+// (a device such as /dev/full, a pipe) cannot be replaced and is written in place.
+class ReplacingFile {
+ public:
+  explicit ReplacingFile(std::string name);
+  ~ReplacingFile();
+  ReplacingFile(const ReplacingFile&) = delete;
+  ReplacingFile& operator=(const ReplacingFile&) = delete;
+
+  // False when neither the temporary file nor (for a device) the file itself could be opened.
+  explicit operator bool() const { return static_cast<bool>(out_); }
+  void write(std::string_view bytes) { out_.write(bytes); }
+
+  // Flushes the file to disk and puts it in place. On a failure prints
+  // "Error, cannot write file %s\r\n" with the name as given, removes the temporary file and
+  // returns false; the old file is as it was.
+  bool commit();
+
+ private:
+  bool open_temporary(const std::string& dir);
+  bool link_unnamed();
+  void discard();
+
+  std::string target_;        // the file to replace
+  std::string dir_;           // its directory, "." for the current one
+  std::string temp_;          // the temporary file's name, once it has one
+  bool unnamed_ = false;      // the temporary file has no name yet (O_TMPFILE)
+  bool in_place_ = false;     // written directly: no regular file to replace
+  OutFile out_;
+};
+
 // Prints "Error, cannot open file %s\r\n".
 void print_cannot_open(std::string_view name);
+
+// Prints "Error, cannot write file %s\r\n".
+void print_cannot_write(std::string_view name);
 
 // Prints "Error, cannot read file %s\r\n": the file opened, but a read failed (an I/O error, or a
 // directory in the file's place). What was read is not the whole file, so no reader goes on with it.
@@ -83,11 +128,27 @@ void print_cannot_read(std::string_view name);
 
 namespace nvram {
 
+// The name of the file that `name` finally stands for: symbolic links of the last component are
+// followed (a relative link from the link's own directory) to a name that is no link; the file
+// there may not exist. A name that is no link comes back as it is.
+std::string final_name(const std::string& name);
+
 // True when the two names denote one file: the same existing file (device and inode) or, for
-// names that do not exist yet, the same path once the directory part is resolved.
+// names that do not exist yet, the same path once links and the directory part are resolved.
 bool same_file(const std::string& a, const std::string& b);
 
 // Prints "Error, file name conflict: %s\r\n".
 void print_conflict(std::string_view name);
+
+// The first clash between the files a command writes and its inputs, or among the written files
+// themselves. `written` is walked in the order the command writes the files; each is compared
+// with every input, then with each file written before it.
+struct Clash {
+  bool found = false;
+  std::size_t written = 0;      // index into `written`
+  std::size_t other = 0;        // index into `inputs`, or into `written` (an earlier file)
+  bool other_is_input = false;
+};
+Clash find_clash(const std::vector<std::string>& inputs, const std::vector<std::string>& written);
 
 }  // namespace nvram

@@ -45,10 +45,11 @@ bool needs_escape(unsigned char c) {
 
 constexpr char kUpperHex[] = "0123456789ABCDEF";
 
+// A digit of an escape: escapes are only ever written with upper-case digits, so "%2f" is no
+// escape and stays as it stands.
 int hex_value(unsigned char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return -1;
 }
 

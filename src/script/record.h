@@ -35,8 +35,8 @@ std::string question_key(std::string_view setup_line);
 // characters, and two different texts still give two different values.
 std::string record_text_value(std::string_view raw_between_quotes);
 
-// A recorded value with its '%' escapes undone: every '%' followed by two hexadecimal digits
-// becomes the byte they give; everything else stays as it stands.
+// A recorded value with its '%' escapes undone: every '%' followed by two upper-case hexadecimal
+// digits becomes the byte they give; everything else ("%2f" too) stays as it stands.
 std::string unescape_text_value(std::string_view recorded);
 
 // The record file of a setup script: the directory part (up to and including the last '/') as

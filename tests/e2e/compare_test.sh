@@ -126,6 +126,25 @@ for name in biostemp.sh biostemp.txt ./biostemp.sh saved.ini biostemp.ini; do
   expect_file "$name" 'keep\n'
 done
 
+# Working files linked to each other, with and without an export left from an earlier run: the
+# clash is found before anything is run, written or removed.
+for c in "biostemp.ini biostemp.sh|biostemp.sh" "saved.ini biostemp.sh|saved.txt" "saved.ini biostemp.ini|saved.txt"; do
+  for earlier in yes no; do
+    begin_case "working files linked: ${c%|*} (earlier export: $earlier)"
+    exclude ''
+    q A 00 01 | tee "$WORK/saved.txt" >"$FAKE/export"
+    link=${c%|*}
+    [ $earlier = yes ] && printf 'keep\n' >"$WORK/${link#* }"
+    ln -s "${link#* }" "$WORK/${link% *}"
+    before=$(cd "$WORK" && ls -l --time-style=+%s.%N; cat ./* 2>/dev/null)
+    run_nvram -c saved.txt
+    expect_status 3
+    expect_stdout "Error, file name conflict: ${c#*|}\r\n"
+    expect_tool_words
+    [ "$before" = "$(cd "$WORK" && ls -l --time-style=+%s.%N; cat ./* 2>/dev/null)" ] || fail "files changed"
+  done
+done
+
 begin_case "20,000 questions in reversed order, a tenth of them changed"
 exclude ''
 awk 'BEGIN { for (i = 1; i <= 20000; i++) printf "Setup Question = Q%d\r\nValue =%x\r\n\r\n", i, i }' >"$WORK/saved.txt"

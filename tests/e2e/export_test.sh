@@ -115,4 +115,19 @@ set_export '// Script File Name : temp.txt\n'
 run_nvram -s db out.txt
 expect_file out.txt '// Script File Name : out.txt\n// BIOS_VERSION = XB0A12\n'
 
+begin_case "the output is replaced whole: its mode stays, a link to it stays a link"
+mkdir "$WORK/golden"
+printf 'old\n' >"$WORK/golden/line7.txt"
+chmod 640 "$WORK/golden/line7.txt"
+ln -s golden/line7.txt "$WORK/saved.txt"
+ln -s golden/new.txt "$WORK/dangling.txt"
+set_export '// Script File Name : temp.txt\n'
+(umask 077 && run_nvram -s db saved.txt && run_nvram -s db dangling.txt)
+expect_file golden/line7.txt '// Script File Name : saved.txt\n// BIOS_VERSION = XB0A12\n'
+expect_file golden/new.txt '// Script File Name : dangling.txt\n// BIOS_VERSION = XB0A12\n'
+[ "$(readlink "$WORK/saved.txt")" = golden/line7.txt ] || fail "saved.txt is no longer the link"
+[ "$(stat -c %a "$WORK/golden/line7.txt") $(stat -c %a "$WORK/golden/new.txt")" = "640 600" ] ||
+  fail "modes $(stat -c %a "$WORK/golden/line7.txt") $(stat -c %a "$WORK/golden/new.txt"), expected 640 600"
+[ "$(ls -A "$WORK/golden")" = "$(printf 'line7.txt\nnew.txt')" ] || fail "golden/ holds $(ls -A "$WORK/golden")"
+
 finish

@@ -57,24 +57,38 @@ expect_status 6
 grep -q 'BIOS value for QuietBoot is 00' "$OUT_FILE" || fail "Quiet Boot should still differ"
 
 if corpus_or_skip; then
+  # The second of twelve "Custom HID" questions of real03, given a text on the old machine.
+  CUSTOM_HID='Setup Question\t= Custom HID\r\nToken\t=71B\t// Do NOT change this line\r\nOffset\t=22D\r\nValue\t="INT33D5"\r\n\r\n'
   for pair in "real03 real01" "real01 real03"; do
     set -- $pair
-    begin_case "real scripts: the settings of $1 carried into $2 import cleanly and compare equal"
+    begin_case "real scripts: a machine of $1 flashed with $2 keeps every setting"
     use_simulator
     : >"$WORK/Exclude.txt"
     sim /sim-seed "$CORPUS/$1.txt" || fail "seeding the simulator with $1 failed"
+    if [ "$1" = real03 ]; then
+      printf "$CUSTOM_HID" >"$WORK/hid.txt"
+      sim /i /s hid.txt || fail "the simulator refused the text"
+    fi
     run_nvram -s db old.txt
     expect_status 0
-    cp "$CORPUS/$2.txt" "$WORK/new.txt"
+    sim /sim-seed "$CORPUS/$2.txt" || fail "seeding the simulator with $2 failed"
+    run_nvram -s db new.txt
     sum_before=$(md5sum <"$WORK/new.txt")
     run_nvram -u old.txt new.txt
     expect_status 0
     [ "$(md5sum <"$WORK/new.txt")" = "$sum_before" ] || fail "the new script was changed"
     [ -s "$WORK/Difftemp.ini" ] || fail "no differences between two different real scripts"
+    run_nvram -c old.txt
+    expect_status 0
     run_nvram -c merged.txt
     expect_status 0
     run_nvram -c new.txt
     expect_status 6
+    if [ "$1" = real03 ]; then
+      grep -a -A3 $'^Token\t=71B\t' "$WORK/sim-machine/settings.txt" | grep -q $'^Value\t="INT33D5"\r$' ||
+        fail "the text of the second Custom HID did not arrive"
+      [ "$(grep -a -c '"INT33D5"' "$WORK/sim-machine/settings.txt")" = 1 ] || fail "INT33D5 landed on another question"
+    fi
   done
 
   begin_case "real scripts: the smallest one compared with the machine of the largest"

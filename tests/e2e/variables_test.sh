@@ -117,6 +117,14 @@ for args in "p pwd.lst" "p t01.db" "p ./t01.db" "r pwd.lst" "g hdd.lst" "g t02.d
   expect_files
 done
 
+begin_case "file name conflict: a list file linked to the database the tool writes"
+ln -s t02.db "$WORK/hdd.lst"
+run_nvram -g out.bin
+expect_status 3
+expect_stdout 'Error, file name conflict: hdd.lst\r\n'
+expect_tool_words
+expect_files hdd.lst
+
 begin_case "-r t01.db is no conflict: the set command makes no database"
 run_nvram -r t01.db
 expect_status 0

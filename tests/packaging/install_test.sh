@@ -1,6 +1,7 @@
 #!/bin/bash
 # Installs the current build into a scratch prefix and checks the tree: the programs (NVRAM and
-# nvram-diff), runnable, and their manual pages, identical to those in the source tree.
+# nvram-diff), runnable, every manual page compressed and identical to the one in the source tree,
+# the copyright and change log, and nothing else.
 set -u
 : "${NVRAM_BUILD_DIR:?NVRAM_BUILD_DIR must name the build directory}"
 : "${NVRAM_SOURCE_DIR:?NVRAM_SOURCE_DIR must name the source directory}"
@@ -14,15 +15,18 @@ fail() { echo "FAIL: $*" >&2; failed=1; }
   { cat "$prefix.log" >&2; rm -f "$prefix.log"; echo "FAIL: cmake --install" >&2; exit 1; }
 rm -f "$prefix.log"
 
+expected="./bin/NVRAM ./share/doc/nvram/changelog.gz ./share/doc/nvram/copyright"
 [ -x "$prefix/bin/NVRAM" ] || fail "bin/NVRAM missing or not executable"
-cmp -s "$NVRAM_SOURCE_DIR/doc/NVRAM.1" "$prefix/share/man/man1/NVRAM.1" ||
-  fail "share/man/man1/NVRAM.1 missing or not the source page"
 [ -x "$prefix/bin/nvram-diff" ] || fail "bin/nvram-diff missing or not executable"
-cmp -s "$NVRAM_SOURCE_DIR/doc/nvram-diff.1" "$prefix/share/man/man1/nvram-diff.1" ||
-  fail "share/man/man1/nvram-diff.1 missing or not the source page"
-extra=$(cd "$prefix" && find . -type f ! -path ./bin/NVRAM ! -path ./share/man/man1/NVRAM.1 \
-  ! -path ./bin/nvram-diff ! -path ./share/man/man1/nvram-diff.1)
-[ -z "$extra" ] || fail "unexpected files installed: $extra"
+expected+=" ./bin/nvram-diff"
+for page in "$NVRAM_SOURCE_DIR"/doc/*.1; do
+  gz=share/man/man1/$(basename "$page").gz
+  expected+=" ./$gz"
+  [ "$(gzip -dc "$prefix/$gz" 2>/dev/null | md5sum)" = "$(md5sum <"$page")" ] ||
+    fail "$gz missing or not the source page"
+done
+files=$(cd "$prefix" && find . -type f | sort | tr '\n' ' ')
+[ "$files" = "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ] || fail "installed: $files; expected: $expected"
 
 # Without arguments the installed program prints its usage and succeeds on any machine.
 if [ -x "$prefix/bin/NVRAM" ]; then

@@ -98,8 +98,8 @@ import)
   check_change "Turbo Ratio Limit" 1 "Value\t=2A2A2C2C" "Value =ff\n" "Value\t=2A2A2C2C" "Value\t=ff\r\n"
   check_change "Reset NVRAM" 1 "Value\t=0\t// Enabled = 1, Disabled = 0" "Value\t=1\n" \
     "Value\t=0\t// Enabled = 1, Disabled = 0" "Value\t=1\t// Enabled = 1, Disabled = 0\r\n"
-  check_change "  ACPI Path Name" 2 'Value\t="\\_SB.PC00.XHCI.RHUB.HS01.PRT1"' 'Value\t="\\_SB.X // y"\r\n' \
-    'Value\t="\\_SB.PC00.XHCI.RHUB.HS01.PRT1"' 'Value\t="\\_SB.X // y"\r\n'
+  check_change "  ACPI Path Name" 2 'Value\t="\\_SB.PC00.XHCI.RHUB.HS05.PRT5"' 'Value\t="\\_SB.X // y"\r\n' \
+    'Value\t="\\_SB.PC00.XHCI.RHUB.HS05.PRT5"' 'Value\t="\\_SB.X // y"\r\n'
   check_change "Memory Frequency" 1 "         *[0C80]3200 MHz" "         [0C80]3200 MHz\r\n" \
     "         *[0C80]3200 MHz" "         [0C80]3200 MHz\r\n" \
     "         [0A6A]2666 MHz" "        *[a6a]2666 MHz\r\n" "         [0A6A]2666 MHz" "         *[0A6A]2666 MHz\r\n"

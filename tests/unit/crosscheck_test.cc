@@ -8,12 +8,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "script/merge.h"
 #include "script/reader.h"
+#include "script/record_compare.h"
 #include "test_dir.h"
 
 namespace {
@@ -42,6 +45,30 @@ std::vector<std::string> model_pieces(const std::string& bytes) {
   return out;
 }
 
+// The same pieces as the merge passes them on: every byte kept, NULs and what follows them
+// included. `text` is what every test of the merge looks at (class, key, markers, '=', and the
+// length of a short line): the piece up to its first NUL.
+struct Piece {
+  std::string raw;
+  std::string text;
+};
+
+std::vector<Piece> model_raw_pieces(const std::string& bytes) {
+  std::vector<Piece> out;
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    std::size_t start = i;
+    for (std::size_t taken = 0; i < bytes.size() && taken < 299; ++taken) {
+      if (bytes[i++] == '\n') break;
+    }
+    Piece p;
+    p.raw = bytes.substr(start, i - start);
+    p.text = p.raw.substr(0, p.raw.find('\0'));
+    out.push_back(p);
+  }
+  return out;
+}
+
 bool model_visible(char c) {
   auto u = static_cast<unsigned char>(c);
   return u >= 33 && u <= 126;
@@ -56,6 +83,54 @@ bool model_begins(const std::string& line, const char* word) {
 }
 
 constexpr int kLimit = 63;
+
+std::string model_hex8(std::uint32_t v) {
+  char buf[9];
+  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(v));
+  return buf;
+}
+
+std::uint32_t model_fnv1a(const std::string& bytes) {
+  std::uint32_t h = 0x811C9DC5u;
+  for (char c : bytes) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x01000193u;
+  }
+  return h;
+}
+
+// A text as a record holds it: both quotes, every byte that a record line cannot carry as '%'
+// and two upper-case digits, and a text too long for the 63-character field cut to 54
+// characters, '#' and the FNV-1a hash of the raw text.
+std::string model_recorded_text(const std::string& raw) {
+  std::string v = "\"";
+  for (char c : raw) {
+    auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u > 0x7E || std::string_view("%{}[]<>/").find(c) != std::string_view::npos) {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", u);
+      v += buf;
+    } else {
+      v += c;
+    }
+  }
+  v += '"';
+  if (v.size() <= static_cast<std::size_t>(kLimit)) return v;
+  return v.substr(0, 54) + "#" + model_hex8(model_fnv1a(raw));
+}
+
+// The raw text of a Value line that holds one: no '/' ahead of the first '=', then after blanks
+// and tabs a '"' whose partner stands before the line's first CR or LF.
+bool model_value_text(const std::string& line, std::string& raw) {
+  std::size_t eq = line.find('=');
+  if (eq == std::string::npos || line.find('/') < eq) return false;
+  std::size_t open = line.find_first_not_of(" \t", eq + 1);
+  if (open == std::string::npos || line[open] != '"') return false;
+  std::size_t close = line.find('"', open + 1);
+  if (close == std::string::npos || close > line.find_first_of("\r\n")) return false;
+  raw = line.substr(open + 1, close - open - 1);
+  return true;
+}
 
 // The question key of a Setup line: visible characters after the first '=', up to the first CR,
 // LF or '/', at most 63.
@@ -130,6 +205,9 @@ Converted model_convert(const std::string& bytes) {
           }
         }
         state = kInList;
+      } else if (std::string raw; model_begins(line, "Value") && model_value_text(line, raw)) {
+        cur = model_recorded_text(raw);
+        state = kBetween;
       } else if (model_begins(line, "Value")) {
         cur.clear();
         int phase = 0;  // 0 before '=', 1 looking for a digit, 2 taking digits
@@ -240,72 +318,241 @@ DiffLine model_parse(const std::string& line) {
   return d;
 }
 
-std::string model_merge(const std::string& script, const std::string& difference) {
+bool model_number(const std::string& v) {
+  if (v.empty()) return false;
+  for (char c : v) {
+    if (!model_hex(c)) return false;
+  }
+  return true;
+}
+
+bool model_is_text(const std::string& v) { return v.size() >= 2 && v.front() == '"' && v.back() == '"'; }
+
+// A recorded text back to its bytes: each '%' with two upper-case hexadecimal digits becomes
+// the byte they name.
+std::string model_unescape(const std::string& v) {
+  auto upper_hex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+  auto digit = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
+  std::string out;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (v[i] == '%' && i + 2 < v.size() && upper_hex(v[i + 1]) && upper_hex(v[i + 2])) {
+      out += static_cast<char>(digit(v[i + 1]) * 16 + digit(v[i + 2]));
+      i += 2;
+    } else {
+      out += v[i];
+    }
+  }
+  return out;
+}
+
+struct Merged {
+  std::string bytes;
+  std::string printed;
+};
+
+Merged model_merge(const std::string& script, const std::string& difference) {
   std::vector<DiffLine> diff;
   for (const std::string& line : model_pieces(difference)) diff.push_back(model_parse(line));
   std::vector<bool> used(diff.size(), false);
-  std::string out;
+  Merged out;
   std::string matched;
-  enum { kCopy, kRewrite, kBlock } phase = kCopy;
+  std::string key;
+  bool rewriting = false;
+  auto not_carried = [&] { out.printed += "Not carried: " + key + " = " + matched + "\r\n"; };
 
-  auto block_line = [&](std::string line) {
-    if (line.size() <= 3) {
-      out += line;
-      phase = kCopy;
-      return;
-    }
-    bool selected = line.find("[" + matched + "]") != std::string::npos;
-    std::size_t b = line.find('[');
-    if (b != std::string::npos) {
-      if (selected) {
-        if (b == 0) {
-          line.insert(b, "*");
-        } else if (line[b - 1] == '=') {
-          if (b >= 2 && (line[b - 2] == ' ' || line[b - 2] == '\t')) {
-            line[b - 2] = '=';
-            line[b - 1] = '*';
-          } else {
-            line.insert(b, "*");
-          }
-        } else {
+  // One line of an option block that is rewritten: only its marker position changes (and the
+  // byte before it in the equals shift), or a '*' goes in ahead of the '['.
+  auto block_line = [&](const Piece& p) {
+    std::string line = p.raw;
+    std::size_t b = p.text.find('[');
+    if (b == std::string::npos) return line;
+    if (p.text.find("[" + matched + "]") != std::string::npos) {
+      if (b == 0) {
+        line.insert(b, "*");
+      } else if (line[b - 1] == '=') {
+        if (b >= 2 && (line[b - 2] == ' ' || line[b - 2] == '\t')) {
+          line[b - 2] = '=';
           line[b - 1] = '*';
+        } else {
+          line.insert(b, "*");
         }
-      } else if (b > 0 && line[b - 1] == '*') {
-        line[b - 1] = ' ';
+      } else {
+        line[b - 1] = '*';
       }
+    } else if (b > 0 && line[b - 1] == '*') {
+      line[b - 1] = ' ';
     }
-    out += line;
+    return line;
   };
 
-  for (const std::string& line : model_pieces(script)) {
-    if (phase == kCopy) {
-      out += line;
-      if (!model_begins(line, "Setup")) continue;
-      std::string key = model_key(line);
-      for (std::size_t i = 0; i < diff.size(); ++i) {
-        if (!diff[i].complete || diff[i].key != key || used[i]) continue;
-        used[i] = true;
-        matched = diff[i].current;
-        phase = kRewrite;
+  auto value_line = [&](const Piece& p) {
+    const std::string& t = p.text;
+    std::size_t end = t.find_first_of("\r\n");
+    std::size_t eq = t.find('=');
+    if (eq != std::string::npos && eq > end) eq = std::string::npos;
+    char kind = 'b';
+    if (eq != std::string::npos) {
+      std::size_t first = t.find_first_not_of(" \t", eq + 1);
+      if (first != std::string::npos && t[first] == '<') kind = 'a';
+      if (first != std::string::npos && t[first] == '"') {
+        std::size_t close = t.find('"', first + 1);
+        if (close != std::string::npos && (end == std::string::npos || close < end)) kind = 't';
+      }
+    }
+    if (model_number(matched) && kind == 'b') {
+      if (eq == std::string::npos) return p.raw + matched + "\n";
+      return p.raw.substr(0, eq + 1) + matched + "\n";
+    }
+    if (model_number(matched) && kind == 'a') return p.raw.substr(0, eq + 1) + "<" + matched + ">\n";
+    if (model_is_text(matched) && kind == 't') return p.raw.substr(0, eq + 1) + model_unescape(matched) + "\n";
+    not_carried();
+    return p.raw;
+  };
+
+  std::vector<Piece> pieces = model_raw_pieces(script);
+  for (std::size_t i = 0; i < pieces.size(); ++i) {
+    const Piece& p = pieces[i];
+    if (!rewriting) {
+      out.bytes += p.raw;
+      if (!model_begins(p.text, "Setup")) continue;
+      std::string k = model_key(p.text);
+      for (std::size_t d = 0; d < diff.size(); ++d) {
+        if (!diff[d].complete || diff[d].key != k || used[d]) continue;
+        used[d] = true;
+        matched = diff[d].current;
+        key = k;
+        rewriting = true;
         break;
       }
-    } else if (phase == kBlock) {
-      block_line(line);
-    } else if (model_begins(line, "Optio")) {
-      phase = kBlock;
-      block_line(line);
-    } else if (model_begins(line, "Value")) {
-      std::size_t end = line.find_first_of("\r\n");
-      std::size_t eq = line.find('=');
-      if (eq != std::string::npos && (end == std::string::npos || eq < end)) {
-        out += line.substr(0, eq + 1) + matched + "\n";
-      } else {
-        out += line + matched + "\n";
+    } else if (model_begins(p.text, "Optio")) {
+      // The block runs to its short line (or the end of the script); it is rewritten only
+      // when one of its lines offers the value.
+      std::size_t end = i;
+      while (end < pieces.size() && (end == i || pieces[end].text.size() > 3)) ++end;
+      std::size_t last = end < pieces.size() ? end : end - 1;
+      bool offered = false;
+      for (std::size_t j = i; j <= last; ++j) {
+        offered = offered || pieces[j].text.find("[" + matched + "]") != std::string::npos;
       }
+      for (std::size_t j = i; j < end; ++j) out.bytes += offered ? block_line(pieces[j]) : pieces[j].raw;
+      if (!offered) not_carried();
+      if (end < pieces.size()) out.bytes += pieces[end].raw;
+      rewriting = false;
+      i = end;
+    } else if (model_begins(p.text, "Value")) {
+      out.bytes += value_line(p);
     } else {
-      out += line;
-      if (line.size() <= 3) phase = kCopy;
+      out.bytes += p.raw;
+      if (p.text.size() <= 3) rewriting = false;
     }
+  }
+  return out;
+}
+
+// The exclusion list: the first 100 lines, comments (a '/' first) aside, each line's visible
+// characters, at most 64; a key is excluded when, without its blanks, it equals an entry.
+std::vector<std::string> model_exclusions(const std::string& bytes) {
+  std::vector<std::string> entries;
+  std::vector<std::string> lines = model_pieces(bytes);
+  for (std::size_t i = 0; i < lines.size() && i < 100; ++i) {
+    if (!lines[i].empty() && lines[i][0] == '/') continue;
+    std::string e;
+    for (char c : lines[i]) {
+      if (model_visible(c) && e.size() < 64) e += c;
+    }
+    entries.push_back(e);
+  }
+  return entries;
+}
+
+bool model_excluded(const std::string& key, const std::vector<std::string>& entries) {
+  std::string k;
+  for (char c : key) {
+    if (c != ' ') k += c;
+  }
+  for (const std::string& e : entries) {
+    if (e == k) return true;
+  }
+  return false;
+}
+
+struct Record {
+  std::string key, def, cur;
+};
+
+Record model_split(const std::string& line) {
+  Record r;
+  std::string* field = nullptr;
+  for (char c : line) {
+    if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
+    if (c == '}' || c == ']') {
+      field = nullptr;
+      continue;
+    }
+    if (field != nullptr && field->size() < static_cast<std::size_t>(kLimit)) *field += c;
+    if (c == '{') field = &r.key;
+    if (c == '<') field = &r.cur;
+    if (c == '[') field = &r.def;
+  }
+  return r;
+}
+
+struct Compared {
+  std::string difference;
+  int count = 0;
+};
+
+// The comparison of the walked (new) and searched (dumped) record files. Each walked record that
+// is not excluded looks for its partner from where the last found one was left, once round the
+// file, never taking a searched line twice. A key of one walked line gives a difference line
+// when its pair differs; a key on several walked lines gives one for every paired copy, each
+// with its own partner's value, as soon as any copy differs from its partner.
+Compared model_compare(const std::string& walked, const std::string& searched, const std::string& exclude) {
+  std::vector<std::string> entries = model_exclusions(exclude);
+  std::vector<Record> mine;
+  for (const std::string& l : model_pieces(walked)) mine.push_back(model_split(l));
+  std::vector<Record> theirs;
+  for (const std::string& l : model_pieces(searched)) theirs.push_back(model_split(l));
+  std::vector<bool> flag(theirs.size(), false);
+  std::vector<int> partner(mine.size(), -1);
+  std::size_t pos = 0;
+  for (std::size_t w = 0; w < mine.size(); ++w) {
+    if (model_excluded(mine[w].key, entries)) continue;
+    std::size_t i = pos;
+    for (int ends = 0;;) {
+      if (i == theirs.size()) {
+        if (++ends == 2) {
+          pos = 0;
+          break;
+        }
+        i = 0;
+        continue;
+      }
+      if (!flag[i] && theirs[i].key == mine[w].key) {
+        flag[i] = true;
+        partner[w] = static_cast<int>(i);
+        pos = i + 1;
+        break;
+      }
+      ++i;
+    }
+  }
+  std::map<std::string, int> lines_of;
+  std::map<std::string, bool> differs;
+  for (std::size_t w = 0; w < mine.size(); ++w) {
+    ++lines_of[mine[w].key];
+    if (partner[w] >= 0 && theirs[static_cast<std::size_t>(partner[w])].cur != mine[w].cur) {
+      differs[mine[w].key] = true;
+    }
+  }
+  Compared out;
+  for (std::size_t w = 0; w < mine.size(); ++w) {
+    if (partner[w] < 0) continue;
+    const std::string& value = theirs[static_cast<std::size_t>(partner[w])].cur;
+    bool write = lines_of[mine[w].key] > 1 ? differs[mine[w].key] : value != mine[w].cur;
+    if (!write) continue;
+    out.difference += "{" + mine[w].key + "},[" + mine[w].def + "],<" + value + ">\r\n";
+    ++out.count;
   }
   return out;
 }
@@ -324,13 +571,53 @@ Converted program_convert(const std::string& bytes, int* status = nullptr) {
   return c;
 }
 
-std::string program_merge(const std::string& script, const std::string& difference,
-                          int* status = nullptr) {
+Merged program_merge(const std::string& script, const std::string& difference, int* status = nullptr) {
   write_file("s.txt", script);
   write_file("d.ini", difference);
+  testing::internal::CaptureStdout();
   int st = nvram::use_different_create_merged("s.txt", "d.ini", "m.txt");
+  Merged m;
+  m.printed = testing::internal::GetCapturedStdout();
   if (status != nullptr) *status = st;
-  return read_file("m.txt");
+  m.bytes = read_file("m.txt");
+  return m;
+}
+
+// The whole of an update's file work: both conversions, the comparison and the merge.
+struct Update {
+  Compared compared;
+  Merged merged;
+  bool operator==(const Update& o) const {
+    return compared.difference == o.compared.difference && compared.count == o.compared.count &&
+           merged.bytes == o.merged.bytes && merged.printed == o.merged.printed;
+  }
+};
+
+Update model_update(const std::string& dumped, const std::string& fresh, const std::string& exclude) {
+  Update u;
+  u.compared = model_compare(model_convert(fresh).records, model_convert(dumped).records, exclude);
+  u.merged = model_merge(fresh, u.compared.difference);
+  return u;
+}
+
+Update program_update(const std::string& dumped, const std::string& fresh, const std::string& exclude) {
+  write_file("old.txt", dumped);
+  write_file("new.txt", fresh);
+  write_file("Exclude.txt", exclude);
+  std::filesystem::remove("Difftemp.ini");
+  Update u;
+  int ignored = 0;
+  u.compared.count = -1;
+  if (nvram::process_script_convert("new.txt", ignored) != 0 || nvram::process_script_convert("old.txt", ignored) != 0 ||
+      nvram::process_script_compare("new.txt", "old.txt", u.compared.count) != 0) {
+    return u;
+  }
+  u.compared.difference = read_file("Difftemp.ini");
+  testing::internal::CaptureStdout();
+  nvram::use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt");
+  u.merged.printed = testing::internal::GetCapturedStdout();
+  u.merged.bytes = read_file("merged.txt");
+  return u;
 }
 
 // Shows control bytes so that a failing case can be read and pasted back as a literal.
@@ -361,12 +648,14 @@ bool convert_agrees(const std::string& script) {
 }
 
 bool merge_agrees(const std::string& script, const std::string& diff) {
-  return model_merge(script, diff) == program_merge(script, diff);
+  Merged m = model_merge(script, diff);
+  Merged p = program_merge(script, diff);
+  return m.bytes == p.bytes && m.printed == p.printed;
 }
 
 // Cuts a disagreeing case down: drops whole lines, then single bytes, while it still disagrees.
 template <typename Fails>
-std::string minimise(std::string text, Fails fails) {
+std::string minimise(std::string text, Fails fails, bool bytes = true) {
   for (bool shrunk = true; shrunk;) {
     shrunk = false;
     for (std::size_t start = 0; start < text.size();) {
@@ -380,7 +669,7 @@ std::string minimise(std::string text, Fails fails) {
         start = end;
       }
     }
-    for (std::size_t i = 0; i < text.size();) {
+    for (std::size_t i = 0; bytes && i < text.size();) {
       std::string cut = text.substr(0, i) + text.substr(i + 1);
       if (fails(cut)) {
         text = cut;
@@ -485,7 +774,42 @@ class Gen {
     }
   }
 
+  // The bytes of a text value: empty, the shapes of real exports, bytes that a record escapes,
+  // and texts around and beyond the length that needs the hash.
+  std::string text_raw() {
+    static const std::string kOdd = std::string("%{}[]<>/ \t,\x01\x1f\x7f\x80\xb5\xff*=;") + '\0' + "\r";
+    switch (num(0, 5)) {
+      case 0: return "";
+      case 1: return pick(std::vector<std::string>{"INT33D5", "\\_SB.PC00.XHCI.RHUB.HS00.CRGB", "A12N08B", "56B6", "a b"});
+      case 2: {
+        std::string t;
+        for (int i = num(1, 12); i > 0; --i) t += chance(50) ? kOdd[static_cast<std::size_t>(num(0, static_cast<int>(kOdd.size()) - 1))] : static_cast<char>('a' + num(0, 25));
+        return t;
+      }
+      case 3: {
+        std::string t;
+        for (int i = num(55, 130); i > 0; --i) t += chance(90) ? static_cast<char>('A' + num(0, 25)) : '/';
+        return t;
+      }
+      default: {
+        std::string t;  // 59 to 63 characters once escaped and quoted
+        for (int i = num(57, 61); i > 0; --i) t += static_cast<char>('0' + num(0, 9));
+        if (chance(50)) t[static_cast<std::size_t>(num(0, 20))] = '%';
+        return t;
+      }
+    }
+  }
+
   std::string value_line() {
+    if (chance(30)) {
+      switch (num(0, 4)) {
+        case 0: return keyword("Value") + sep() + "\"" + text_raw() + "\"" + comment() + eol();
+        case 1: return keyword("Value") + sep() + "\"" + text_raw() + eol();  // no closing quote
+        case 2: return "Value/" + sep() + "\"" + text_raw() + "\"" + eol();
+        case 3: return keyword("Value") + sep() + "<" + std::to_string(num(0, 70000)) + ">" + eol();
+        default: return keyword("Value") + sep() + "\"\"\"" + eol();
+      }
+    }
     switch (num(0, 5)) {
       case 0: return keyword("Value") + sep() + value_text() + comment() + eol();
       case 1: return keyword("Value") + eol();
@@ -622,6 +946,87 @@ class Gen {
     }
   }
 
+  // A dumped script and the new release's script of one machine: questions whose names repeat,
+  // values of every shape (options, bare and angled numbers, texts), some changed, dropped,
+  // added, moved or of another shape in the dumped one, and an exclusion list.
+  struct UpdateCase {
+    std::string dumped, fresh, exclude;
+  };
+
+  UpdateCase update_case() {
+    struct Q {
+      std::string name;
+      char kind;  // 'o' options, 'b' bare number, 'a' angled number, 't' text
+      std::vector<std::string> codes;
+      std::string value;
+    };
+    static const std::vector<std::string> kNames = {"Quiet Boot", "ASPM", "Hot Plug", " USB Port", "ACPI Path Name",
+                                                    "Custom HID", "tCL 40", "Round Trip Latency"};
+    auto fresh_value = [&](const Q& q) {
+      switch (q.kind) {
+        case 'o': return chance(90) ? pick(q.codes) : std::string("7D");
+        case 'b': return hex_run(num(1, 4));
+        case 'a': return std::to_string(num(0, 70000));
+        default: return text_raw();
+      }
+    };
+    auto make = [&] {
+      Q q;
+      q.name = chance(85) ? pick(kNames) : name();
+      q.kind = pick(std::vector<char>{'o', 'o', 'o', 'b', 'a', 't'});
+      for (int i = num(1, 4); i > 0; --i) q.codes.push_back(pick(std::vector<std::string>{"00", "01", "02", "0A", "1F", "0001"}));
+      q.value = fresh_value(q);
+      return q;
+    };
+    auto render = [&](const Q& q, const std::string& end) {
+      std::string s = "Setup Question\t= " + q.name + end + "Token\t=1C\t// Do NOT change this line" + end;
+      if (chance(50)) s += "BIOS Default\t=[" + q.codes[0] + "]Auto " + end;
+      if (q.kind == 'o') {
+        for (std::size_t i = 0; i < q.codes.size(); ++i) {
+          std::string star = q.codes[i] == q.value ? "*" : "";
+          s += (i == 0 ? "Options\t=" + star + "[" + q.codes[i] + "]One\t// Move \"*\" to the desired Option"
+                       : "         " + star + "[" + q.codes[i] + "]Other") + end;
+        }
+      } else if (q.kind == 'b') {
+        s += "Value\t=" + q.value + (chance(50) ? "\t// Enabled = 1, Disabled = 0" : "") + end;
+      } else if (q.kind == 'a') {
+        s += "Value\t=<" + q.value + ">" + end;
+      } else {
+        s += "Value\t=\"" + q.value + "\"" + end;
+      }
+      return s + end;
+    };
+    std::vector<Q> fresh;
+    for (int i = num(0, 14); i > 0; --i) fresh.push_back(make());
+    std::vector<Q> dumped;
+    for (const Q& f : fresh) {
+      if (chance(8)) continue;
+      Q d = f;
+      if (chance(5)) d.kind = pick(std::vector<char>{'o', 'b', 'a', 't'});
+      if (chance(40) || d.kind != f.kind) d.value = fresh_value(d);
+      if (d.kind == 'o' && chance(15)) {  // an option that the new release no longer offers
+        d.codes.push_back("7E");
+        d.value = "7E";
+      }
+      dumped.push_back(d);
+      if (chance(6)) dumped.push_back(make());
+    }
+    for (std::size_t i = 1; i < dumped.size(); ++i) {
+      if (chance(8)) std::swap(dumped[i - 1], dumped[i]);
+    }
+    UpdateCase c;
+    std::string end = chance(80) ? "\r\n" : "\n";
+    c.fresh = "// Script File Name : new.txt" + end + "HIICrc32= 5EED0A13" + end + end;
+    for (const Q& q : fresh) c.fresh += chance(4) ? question() + "\r\n" : render(q, end);
+    c.dumped = "// Script File Name : old.txt" + end + end;
+    for (const Q& q : dumped) c.dumped += render(q, end);
+    if (chance(30)) mutate(c.fresh);
+    if (chance(30)) mutate(c.dumped);
+    c.exclude = "// questions the update leaves alone\r\n";
+    for (int i = chance(30) ? num(1, 2) : 0; i > 0; --i) c.exclude += pick(kNames) + "\r\n";
+    return c;
+  }
+
   std::string difference(const std::string& script) {
     std::vector<std::string> keys;
     for (const std::string& line : model_pieces(script)) {
@@ -631,7 +1036,9 @@ class Gen {
     int lines = num(0, 10);
     for (int i = 0; i < lines; ++i) {
       std::string key = !keys.empty() && chance(75) ? pick(keys) : name();
-      std::string val = chance(80) ? value_text() : pick(std::vector<std::string>{"?", "", "0[1", "a<b"});
+      std::string val = chance(65)   ? value_text()
+                        : chance(60) ? model_recorded_text(text_raw())
+                                     : pick(std::vector<std::string>{"?", "", "0[1", "a<b", "\"", "\"%2F%zz%4\"", "\"ab"});
       std::string end = pick(std::vector<std::string>{"\r\n", "\r\n", "\r\n", "\n", "/x\r\n", ""});
       int r = num(1, 100);
       if (r <= 80) {
@@ -691,7 +1098,7 @@ TEST(CrossCheck, ModelReproducesTheWorkedExamples) {
       "Setup Question = Wake On LAN\r\nOptions =[00]Disabled\r\n         *[01]Enabled\r\n\r\n"
       "Setup Question = Quiet Boot\r\nOptions =*[00]Disabled\r\n         [01]Enabled\r\n\r\n";
   const std::string diff = "{QuietBoot},[00],<01>\r\n{WakeOnLAN},[01],<00>\r\n{BootDelay},[05],<0A>\r\n";
-  EXPECT_EQ(model_merge(merge_in, diff),
+  EXPECT_EQ(model_merge(merge_in, diff).bytes,
             "Setup Question = Quiet Boot\r\nBIOS Default =[00]Disabled\r\n"
             "Options = [00]Disabled   // Move \"*\" to the desired Option\r\n        *[01]Enabled\r\n\r\n"
             "Setup Question = Boot Delay\r\nValue =0A\n\r\n"
@@ -714,7 +1121,7 @@ TEST(CrossCheck, StopCharactersAheadOfTheMarker) {
   EXPECT_EQ(c.count, 3);
   EXPECT_EQ(model_convert(script).records, records);
 
-  const std::string merged = program_merge("Setup/Q = B\r\nValue =1\r\n\r\n", "{B},[0],<7>\r\n");
+  const std::string merged = program_merge("Setup/Q = B\r\nValue =1\r\n\r\n", "{B},[0],<7>\r\n").bytes;
   EXPECT_EQ(merged, "Setup/Q = B\r\nValue =7\n\r\n");
 }
 
@@ -746,6 +1153,86 @@ TEST(CrossCheck, RandomScriptsConvertAndMergeAsTheModelSays) {
   }
 }
 
+// The model against the rulings' own examples, so that a disagreement below points at the program.
+TEST(CrossCheck, ModelFollowsTheUpdateRulesExamples) {
+  // Texts are recorded whole, escaped, and hashed past 63 characters.
+  EXPECT_EQ(model_convert("Setup Question = Custom HID\nValue =\"INT33D5\" // x\n\n").records,
+            "{CustomHID},[?],<\"INT33D5\">\r\n");
+  EXPECT_EQ(model_convert("Setup Question = E\nValue\t=\"\"\r\n").records, "{E},[?],<\"\">\r\n");
+  EXPECT_EQ(model_convert("Setup Question = P\nValue =\"a%b/c{d} e\xb5\"\n").records,
+            "{P},[?],<\"a%25b%2Fc%7Bd%7D e%B5\">\r\n");
+  EXPECT_EQ(model_convert("Setup Question = U\nValue =\"abc\r\"\n").records, "{U},[?],<abc>\r\n");
+  EXPECT_EQ(model_hex8(model_fnv1a("a")), "E40C292C");
+  EXPECT_EQ(model_hex8(model_fnv1a("foobar")), "BF9CF968");
+  const std::string long_text(70, 'x');
+  EXPECT_EQ(model_recorded_text(long_text), "\"" + std::string(53, 'x') + "#" + model_hex8(model_fnv1a(long_text)));
+
+  // A key on two walked lines, its second copy differing: both copies get a line.
+  const std::string walked = "{A},[0],<01>\r\n{B},[0],<05>\r\n{A},[0],<00>\r\n{C},[0],<1>\r\n";
+  const std::string searched = "{A},[0],<01>\r\n{A},[0],<01>\r\n{B},[0],<05>\r\n{C},[0],<2>\r\n";
+  Compared c = model_compare(walked, searched, "");
+  EXPECT_EQ(c.difference, "{A},[0],<01>\r\n{A},[0],<01>\r\n{C},[0],<2>\r\n");
+  EXPECT_EQ(c.count, 3);
+  EXPECT_EQ(model_compare(walked, walked, "").difference, "");
+  EXPECT_EQ(model_compare(walked, searched, "A\r\n").difference, "{C},[0],<2>\r\n");
+
+  // Values are written where they fit, in the line's shape; the rest is reported. NULs pass.
+  using namespace std::string_literals;
+  const std::string script =
+      "Setup Question = D\r\nValue =05 // Seconds\r\n\r\nSetup Question = L\r\nValue\t=<4500>\r\n\r\n"
+      "Setup Question = T\r\nValue\t=\"\"\r\n\r\nSetup Question = N\r\nValue\t=\"x\"\r\n\r\n"
+      "Setup Question = O\r\nOptions =*[00]Off\r\n         [01]On\r\n\r\n"
+      "Setup Question = Z\r\nOptions=[00]Off\x00*[01]\r\n[01]On\r\n"s;
+  const std::string diff =
+      "{D},[0],<0A>\r\n{L},[0],<5000>\r\n{T},[0],<\"INT%2F33D5\">\r\n{N},[0],<7>\r\n{O},[0],<02>\r\n{Z},[0],<01>\r\n";
+  Merged m = model_merge(script, diff);
+  EXPECT_EQ(m.bytes,
+            "Setup Question = D\r\nValue =0A\n\r\nSetup Question = L\r\nValue\t=<5000>\n\r\n"
+            "Setup Question = T\r\nValue\t=\"INT/33D5\"\n\r\nSetup Question = N\r\nValue\t=\"x\"\r\n\r\n"
+            "Setup Question = O\r\nOptions =*[00]Off\r\n         [01]On\r\n\r\n"
+            "Setup Question = Z\r\nOptions=[00]Off\x00*[01]\r\n*[01]On\r\n"s);
+  EXPECT_EQ(m.printed, "Not carried: N = 7\r\nNot carried: O = 02\r\n");
+}
+
+TEST(CrossCheck, RandomUpdatesCompareAndMergeAsTheModelSays) {
+  ScratchDir dir;
+  const char* cases_env = std::getenv("NVRAM_CROSSCHECK_CASES");
+  const char* seed_env = std::getenv("NVRAM_CROSSCHECK_SEED");
+  const int cases = cases_env != nullptr ? std::atoi(cases_env) / 3 : 500;
+  const auto first_seed = static_cast<std::uint32_t>(seed_env != nullptr ? std::atol(seed_env) : 5000);
+  int failures = 0;
+  for (int i = 0; i < cases && failures < 3; ++i) {
+    const auto seed = first_seed + static_cast<std::uint32_t>(i);
+    Gen gen(seed);
+    Gen::UpdateCase c = gen.update_case();
+    auto fails = [&](const std::string& dumped, const std::string& fresh) {
+      return !(model_update(dumped, fresh, c.exclude) == program_update(dumped, fresh, c.exclude));
+    };
+    if (!fails(c.dumped, c.fresh)) continue;
+    ++failures;
+    std::string fresh = minimise(c.fresh, [&](const std::string& f) { return fails(c.dumped, f); }, false);
+    std::string dumped = minimise(c.dumped, [&](const std::string& d) { return fails(d, fresh); }, false);
+    Update m = model_update(dumped, fresh, c.exclude);
+    Update p = program_update(dumped, fresh, c.exclude);
+    ADD_FAILURE() << "update disagrees, seed " << seed << "\ndumped script:\n" << shown(dumped)
+                  << "\nnew script:\n" << shown(fresh) << "\nExclude.txt:\n" << shown(c.exclude)
+                  << "\nmodel Difftemp.ini (" << m.compared.count << "):\n" << shown(m.compared.difference)
+                  << "\nprogram Difftemp.ini (" << p.compared.count << "):\n" << shown(p.compared.difference)
+                  << "\nmodel merged:\n" << shown(m.merged.bytes) << "\nprogram merged:\n" << shown(p.merged.bytes)
+                  << "\nmodel printed:\n" << shown(m.merged.printed) << "\nprogram printed:\n" << shown(p.merged.printed);
+  }
+}
+
+// Where two long outputs part, with some bytes of each around it.
+std::string parting(const std::string& what, const std::string& model, const std::string& program) {
+  if (model == program) return "";
+  std::size_t at = 0;
+  while (at < model.size() && at < program.size() && model[at] == program[at]) ++at;
+  std::size_t from = at < 80 ? 0 : at - 80;
+  return what + " parts at byte " + std::to_string(at) + "\nmodel:\n" + shown(model.substr(from, 200)) +
+         "\nprogram:\n" + shown(program.substr(from, 200)) + "\n";
+}
+
 TEST(CrossCheck, RealScriptsConvertAndMergeAsTheModelSays) {
   const std::filesystem::path real = std::filesystem::path(NVRAM_SHARED_DIR) / "corpus" / "real";
   if (!std::filesystem::is_directory(real)) GTEST_SKIP() << "no real scripts at " << real;
@@ -757,10 +1244,11 @@ TEST(CrossCheck, RealScriptsConvertAndMergeAsTheModelSays) {
     Converted m = model_convert(script);
     Converted p = program_convert(script);
     EXPECT_EQ(m.count, p.count);
-    EXPECT_TRUE(m.records == p.records);
+    EXPECT_EQ(parting("records", m.records, p.records), "");
 
     // A difference file that moves every question to another value: the odd records to "01",
-    // the others to their default, and every seventh one to a value that names no option.
+    // the others to their default, every seventh one to a value that names no option, and
+    // every fifth to a text.
     std::string diff;
     int n = 0;
     for (std::size_t start = 0; start < m.records.size(); ++n) {
@@ -768,10 +1256,39 @@ TEST(CrossCheck, RealScriptsConvertAndMergeAsTheModelSays) {
       std::string line = m.records.substr(start, end - start);
       start = end;
       std::string key = line.substr(1, line.find("},[") - 1);
-      std::string value = n % 7 == 0 ? "?" : n % 2 ? "01" : "0";
+      std::string value = n % 7 == 0 ? "?" : n % 5 == 0 ? "\"INT%2F33D5\"" : n % 2 ? "01" : "0";
       diff += "{" + key + "},[00],<" + value + ">\r\n";
     }
-    EXPECT_TRUE(model_merge(script, diff) == program_merge(script, diff));
+    Merged mm = model_merge(script, diff);
+    Merged pm = program_merge(script, diff);
+    EXPECT_EQ(parting("merged script", mm.bytes, pm.bytes), "");
+    EXPECT_EQ(parting("printed", mm.printed, pm.printed), "");
+  }
+}
+
+// The real pair of one board's releases carried both ways, the older one with a text and an
+// angled number changed by hand.
+TEST(CrossCheck, RealUpdatesCompareAndMergeAsTheModelSays) {
+  const std::filesystem::path real = std::filesystem::path(NVRAM_SHARED_DIR) / "corpus" / "real";
+  if (!std::filesystem::is_directory(real)) GTEST_SKIP() << "no real scripts at " << real;
+  ScratchDir dir;
+  std::string older = read_file((real / "real03.txt").string());
+  const std::string newer = read_file((real / "real01.txt").string());
+  std::size_t hid = older.find("Value\t=\"\"", older.find("= Custom HID\r\n"));
+  std::size_t pl1 = older.find("Value\t=<4500>");
+  ASSERT_NE(hid, std::string::npos);
+  ASSERT_NE(pl1, std::string::npos);
+  older.replace(pl1, 13, "Value\t=<5000>");
+  older.replace(hid, 9, "Value\t=\"INT33D5\"");
+  for (int way = 0; way < 2; ++way) {
+    const std::string& dumped = way == 0 ? older : newer;
+    const std::string& fresh = way == 0 ? newer : older;
+    Update m = model_update(dumped, fresh, "// none\r\n");
+    Update p = program_update(dumped, fresh, "// none\r\n");
+    EXPECT_EQ(m.compared.count, p.compared.count) << "way " << way;
+    EXPECT_EQ(parting("Difftemp.ini", m.compared.difference, p.compared.difference), "") << "way " << way;
+    EXPECT_EQ(parting("merged.txt", m.merged.bytes, p.merged.bytes), "") << "way " << way;
+    EXPECT_EQ(parting("printed", m.merged.printed, p.merged.printed), "") << "way " << way;
   }
 }
 

@@ -148,7 +148,7 @@ TEST(Merge, ValuesTakeTheShapeOfTheirLine) {
   const std::string q = "Setup Question = D\r\n";
   EXPECT_EQ(one("Value\t=<4500>", "5000"), q + "Value\t=<5000>\n\r\n");
   EXPECT_EQ(one("Value = <4500> // mV", "0a"), q + "Value =<0a>\n\r\n");
-  EXPECT_EQ(one("Value =\"INT33D5\" // x", "\"a%25b%2F \""), q + "Value =\"a%b/ \"\n\r\n");
+  EXPECT_EQ(one("Value =\"INT33D5\" // x", "\"a%25b%2F %2f\""), q + "Value =\"a%b/ %2f\"\n\r\n");
   EXPECT_EQ(one("Value =\"INT33D5\"", "\"\""), q + "Value =\"\"\n\r\n");
   const std::pair<std::string, std::string> left[] = {
       {"Value =\"INT33D5\"", "33D5"},  // a number into a text

@@ -158,6 +158,8 @@ def machine():
     for port in ("HS00.PRT0", "HS01.PRT1"):
         add(Q("  ACPI Path Name", "str", default="\\_SB.PC00.XHCI.RHUB." + port, width="60",
               help="ACPI Path Name.    The default value is: \\_SB.PC00.XHCI.RHUB." + port))
+    add(Q("Custom HID", "str", default="", width="28"))
+    add(Q("Asset Tag", "str", default="", width="40", help="Free text kept for the owner's inventory"))
     for addr in ("1A", "2C"):
         add(Q("  I2C Address", "hex", default=addr, width="02", help="I2C Address"))
     add(Q(" Discrete Audio Offload Link", "empty", options=[("00", "  SSP #0")],
@@ -278,7 +280,10 @@ def user_changes(qs, rng):
                              ("Wake on LAN", 0, "01"), ("Restore AC Power Loss", 0, "02"),
                              ("Boot Option #1", 0, "0001"), ("Boot Option #2", 0, "0000"),
                              ("Turbo Ratio Limit", 0, "2A2A2C2C"), ("Memory Size Limit", 0, "008000"),
-                             ("CPU temperature Warning Control", 0, "5A"), ("Fan Fault Alarm", 0, "1")]:
+                             ("CPU temperature Warning Control", 0, "5A"), ("Fan Fault Alarm", 0, "1"),
+                             ("Power Limit 1", 0, "4500"), ("Custom HID", 0, "INT33D5"),
+                             ("  ACPI Path Name", 1, "\\_SB.PC00.XHCI.RHUB.HS05.PRT5"),
+                             ("Asset Tag", 0, "Rack 4/Slot 12 [A] 50%")]:
         find(qs, name, nth).current = value
     plain = [q for q in qs if q.kind == "opt" and q.options == EN_DIS and q.current == "00"
              and q.name not in ("Quiet Boot", "Secure Boot")]

@@ -1,0 +1,85 @@
+#!/bin/bash
+# Runs that meet: one run at a time in a directory, and no waiting between directories. The
+# simulated tool is wrapped by a script that holds it at a gate the test opens.
+. "$(dirname "$0")/lib.sh"
+
+BUSY='Error, another NVRAM run is working in this directory\r\n'
+
+# gated_tool DIR: DIR/SCELNX_64 becomes a wrapper that marks its start in $FAKE/started.*, waits
+# (30 s at most) until $FAKE/open holds a number of started runs that are allowed through, then
+# runs the simulated tool.
+gated_tool() {
+  cp "$SIM_BIN" "$FAKE/sim"
+  cat >"$1/SCELNX_64" <<'TOOL'
+#!/bin/bash
+: >"$FAKE_DIR/started.$$"
+for ((i = 0; i < 300; i++)); do
+  want=$(cat "$FAKE_DIR/open" 2>/dev/null) && [ "$(ls "$FAKE_DIR" | grep -c '^started\.')" -ge "$want" ] && break
+  sleep 0.1
+done
+exec "$FAKE_DIR/sim" "$@"
+TOOL
+  chmod +x "$1/SCELNX_64"
+}
+# wait_started N: until N tools have started (10 s at most).
+wait_started() {
+  local i
+  for ((i = 0; i < 100; i++)); do
+    [ "$(ls "$FAKE" | grep -c '^started\.')" -ge "$1" ] && return 0
+    sleep 0.1
+  done
+  fail "only $(ls "$FAKE" | grep -c '^started\.') of $1 tools started"
+}
+# start_nvram DIR ARGS...: starts the program in DIR in the background; its stdout and status go
+# to DIR.out and DIR.status.
+start_nvram() {
+  local dir=$1
+  shift
+  (cd "$dir" && PATH="$FAKE/bin:$PATH" "$NVRAM_BIN" "$@" >"$dir.out" 2>/dev/null </dev/null; echo $? >"$dir.status") &
+}
+snapshot() { (cd "$WORK" && find . -path ./sim-machine -prune -o -type f -printf '%p %s %T@\n' | sort; md5sum ./*.txt); }
+
+begin_case "seven runs of every command meet one that holds the directory"
+use_simulator
+gated_tool "$WORK"
+: >"$WORK/Exclude.txt"
+printf 'x' >"$WORK/pwd.bin"
+start_nvram "$WORK" -s db saved.txt
+wait_started 1
+before=$(snapshot)
+others=("-s db other.txt" "-c saved.txt" "-u old.txt new.txt" "-p pwd.bin" "-r pwd.bin" "-g hdd.bin" "-j hdd.bin")
+for i in "${!others[@]}"; do
+  mkdir "$FAKE/o$i"
+  (cd "$WORK" && PATH="$FAKE/bin:$PATH" "$NVRAM_BIN" ${others[$i]} >"$FAKE/o$i/out" 2>/dev/null </dev/null; echo $? >"$FAKE/o$i/status") &
+done
+wait $(jobs -p | tail -n +2)
+for i in "${!others[@]}"; do
+  printf "$BUSY" | cmp -s - "$FAKE/o$i/out" || fail "NVRAM ${others[$i]} printed: $(cat "$FAKE/o$i/out")"
+  [ "$(cat "$FAKE/o$i/status")" = 3 ] || fail "NVRAM ${others[$i]} ended with $(cat "$FAKE/o$i/status")"
+done
+[ "$before" = "$(snapshot)" ] || fail "the refused runs changed files"
+echo 1 >"$FAKE/open"
+wait
+[ "$(cat "$WORK.status")" = 0 ] || fail "the first run ended with $(cat "$WORK.status")"
+[ "$(ls "$FAKE" | grep -c '^started\.')" = 1 ] || fail "the tool ran for a refused run"
+run_nvram -c saved.txt
+expect_status 0
+expect_stdout '\r\nMiscompare Notification\r\n'
+expect_no_file temp.txt other.txt old.ini Difftemp.ini merged.txt pwd.lst hdd.lst hdd.bin
+
+begin_case "eight runs in eight directories at once"
+gated_tool "$FAKE"
+cp "$SIM_DMIDECODE" "$FAKE/bin/dmidecode"
+echo 8 >"$FAKE/open"
+for i in 1 2 3 4 5 6 7 8; do
+  mkdir "$WORK/d$i"
+  cp "$FAKE/SCELNX_64" "$WORK/d$i/"
+  start_nvram "$WORK/d$i" -s db saved.txt
+done
+wait
+for i in 1 2 3 4 5 6 7 8; do
+  [ "$(cat "$WORK/d$i.status")" = 0 ] || fail "the run in d$i ended with $(cat "$WORK/d$i.status"): $(cat "$WORK/d$i.out")"
+  grep -q '^// BIOS_VERSION = XB0A12' "$WORK/d$i/saved.txt" || fail "d$i/saved.txt is not a stamped export"
+done
+
+finish
