@@ -42,9 +42,15 @@ bool read_whole(const std::string& name, std::string& bytes, std::string& error)
 }
 
 void number_copies(Script& s) {
-  std::unordered_map<std::string, int> seen;
-  for (Question& q : s.questions) q.copy = ++seen[q.key];
-  for (Question& q : s.questions) q.copies = seen[q.key];
+  std::unordered_map<std::string_view, int> seen;
+  seen.reserve(s.questions.size());
+  std::vector<const int*> count(s.questions.size());
+  for (std::size_t i = 0; i < s.questions.size(); ++i) {
+    int& n = seen[s.questions[i].key];
+    s.questions[i].copy = ++n;
+    count[i] = &n;
+  }
+  for (std::size_t i = 0; i < s.questions.size(); ++i) s.questions[i].copies = *count[i];
 }
 
 std::string_view next_line(std::string_view s, std::size_t& pos) {
@@ -199,7 +205,7 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
     }
   }
   std::vector<const std::string*> written(news.size(), nullptr);
-  {
+  if (!lines_of_key.empty()) {
     std::unordered_map<std::string, std::size_t> handed;
     for (std::size_t i = 0; i < news.size(); ++i) {
       auto it = lines_of_key.find(news[i].key);
