@@ -2,6 +2,7 @@
 // exports, and a differential test against what NVRAM -u really writes into merged.txt.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -202,6 +203,50 @@ std::vector<std::string> current_values(const std::string& name) {
   return values;
 }
 
+// Runs the update on old.txt and new.txt of the current directory as -u does, and returns the
+// records of merged.txt whose value differs from new.txt's; `listed` gets the records that
+// nvram-diff lists as changed and carried, `not_carried` counts its changed rows that are not.
+std::set<std::size_t> update_writes(std::set<std::size_t>& listed, std::size_t& not_carried) {
+  // The update, step by step as -u runs it.
+  int count = 0, diffs = 0;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(nvram::process_script_convert("new.txt", count), 0);
+  EXPECT_EQ(nvram::process_script_convert("old.txt", count), 0);
+  EXPECT_EQ(nvram::process_script_compare("new.txt", "old.txt", diffs), 0);
+  EXPECT_EQ(nvram::use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt"), 0);
+  testing::internal::GetCapturedStdout();
+  const auto before = current_values("new.txt");
+  const auto after = current_values("merged.txt");
+  if (before.size() != after.size()) ADD_FAILURE() << "merged.txt has other records than new.txt";
+  std::set<std::size_t> written;
+  for (std::size_t i = 0; i < std::min(before.size(), after.size()); ++i) {
+    if (before[i] != after[i]) written.insert(i);
+  }
+
+  nvram::ExclusionTable excluded;
+  {
+    nvram::File list("Exclude.txt", "r");
+    EXPECT_TRUE(nvram::read_exclusion_list(list.get(), excluded));
+  }
+  Json doc = compare_json("old.txt", "new.txt", excluded);
+  std::map<std::pair<std::string, int>, std::size_t> index;  // key and copy: record
+  {
+    Script s;
+    std::string error;
+    EXPECT_TRUE(nvram::diff::load_script("new.txt", s, error));
+    for (std::size_t i = 0; i < s.questions.size(); ++i) index[{s.questions[i].key, s.questions[i].copy}] = i;
+  }
+  for (const Json& q : doc["questions"]) {
+    if (q["status"] != "changed") continue;
+    if (q["carried"] == true) {
+      listed.insert(index.at({q["new"]["key"], q["new"]["copy"]}));
+    } else {
+      ++not_carried;
+    }
+  }
+  return written;
+}
+
 TEST(NvramDiff, ChangedAndCarriedIsExactlyWhatTheUpdateWrites) {
   std::mt19937 rng(13);
   auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
@@ -234,47 +279,24 @@ TEST(NvramDiff, ChangedAndCarriedIsExactlyWhatTheUpdateWrites) {
     write_file("new.txt", render_script(news));
     write_file("Exclude.txt", pick(2) ? std::string("// list\r\n") + names[pick(6)] + "\r\n" : "");
 
-    // The update, step by step as -u runs it.
-    int count = 0, diffs = 0;
-    testing::internal::CaptureStdout();
-    ASSERT_EQ(nvram::process_script_convert("new.txt", count), 0);
-    ASSERT_EQ(nvram::process_script_convert("old.txt", count), 0);
-    ASSERT_EQ(nvram::process_script_compare("new.txt", "old.txt", diffs), 0);
-    ASSERT_EQ(nvram::use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt"), 0);
-    testing::internal::GetCapturedStdout();
-    const auto before = current_values("new.txt");
-    const auto after = current_values("merged.txt");
-    ASSERT_EQ(before.size(), after.size());
-    std::set<std::size_t> written;
-    for (std::size_t i = 0; i < before.size(); ++i) {
-      if (before[i] != after[i]) written.insert(i);
-    }
-
-    nvram::ExclusionTable excluded;
-    {
-      nvram::File list("Exclude.txt", "r");
-      ASSERT_TRUE(nvram::read_exclusion_list(list.get(), excluded));
-    }
-    Json doc = compare_json("old.txt", "new.txt", excluded);
-    std::map<std::pair<std::string, int>, std::size_t> index;  // key and copy: record
-    {
-      Script s;
-      std::string error;
-      ASSERT_TRUE(nvram::diff::load_script("new.txt", s, error));
-      for (std::size_t i = 0; i < s.questions.size(); ++i) index[{s.questions[i].key, s.questions[i].copy}] = i;
-    }
     std::set<std::size_t> listed;
-    for (const Json& q : doc["questions"]) {
-      if (q["status"] != "changed") continue;
-      if (q["carried"] == true) {
-        listed.insert(index.at({q["new"]["key"], q["new"]["copy"]}));
-      } else {
-        ++not_carried_total;
-      }
-    }
+    const std::set<std::size_t> written = update_writes(listed, not_carried_total);
     carried_total += listed.size();
     ASSERT_EQ(listed, written) << "run " << run << "\nOLD:\n" << read_file("old.txt") << "\nNEW:\n"
                                << read_file("new.txt") << "\nExclude.txt:\n" << read_file("Exclude.txt");
+  }
+  // The two real releases of one board, carried into each other.
+  if (std::filesystem::exists(kReal + "real01.txt")) {
+    for (bool forward : {true, false}) {
+      ScratchDir dir;
+      std::filesystem::copy_file(kReal + (forward ? "real03.txt" : "real01.txt"), "old.txt");
+      std::filesystem::copy_file(kReal + (forward ? "real01.txt" : "real03.txt"), "new.txt");
+      write_file("Exclude.txt", "");
+      std::set<std::size_t> listed;
+      std::size_t not_carried = 0;
+      EXPECT_EQ(update_writes(listed, not_carried), listed);
+      EXPECT_EQ(listed.size(), 4u);
+    }
   }
   // The runs must have met both outcomes often enough to mean something.
   EXPECT_GT(carried_total, 200u);
