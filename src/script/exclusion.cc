@@ -10,14 +10,9 @@
 
 namespace nvram {
 
-int load_exclusion_list(ExclusionTable& table) {
+bool read_exclusion_list(std::FILE* in, ExclusionTable& table) {
   table.entries.clear();
-  File in(kExclusionFile, "r");
-  if (!in) {
-    std::fputs("can't open Exclude.txt", stdout);
-    return kMissingFile;
-  }
-  LineSource lines(in.get());
+  LineSource lines(in);
   std::string_view piece;
   for (int n = 0; n < kExclusionLines && lines.next(piece); ++n) {
     if (!piece.empty() && piece[0] == '/') continue;
@@ -29,8 +24,21 @@ int load_exclusion_list(ExclusionTable& table) {
     table.entries.push_back(std::move(entry));
   }
   // A list cut short by a read error would let excluded questions through.
-  if (std::ferror(in.get())) {
+  if (std::ferror(in)) {
     table.entries.clear();
+    return false;
+  }
+  return true;
+}
+
+int load_exclusion_list(ExclusionTable& table) {
+  table.entries.clear();
+  File in(kExclusionFile, "r");
+  if (!in) {
+    std::fputs("can't open Exclude.txt", stdout);
+    return kMissingFile;
+  }
+  if (!read_exclusion_list(in.get(), table)) {
     print_cannot_read(kExclusionFile);
     return kMissingFile;
   }

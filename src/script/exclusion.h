@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,10 @@ struct ExclusionTable {
 // at most 64. Returns 0, or prints "can't open Exclude.txt" (no line end) and returns 3; a file
 // that opens but cannot be read ("Error, cannot read file Exclude.txt\r\n") also gives 3.
 int load_exclusion_list(ExclusionTable& table);
+
+// Reads an exclusion list from an open stream by the same rules (lines, comments, entries) as
+// load_exclusion_list(). Prints nothing; returns false when a read failed, leaving the table empty.
+bool read_exclusion_list(std::FILE* in, ExclusionTable& table);
 
 // True when the key, with its space characters removed, equals one of the entries.
 bool is_excluded(std::string_view key, const ExclusionTable& table);

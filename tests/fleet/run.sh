@@ -14,7 +14,7 @@ build=$(cd "${1:-$here/../../build}" 2>/dev/null && pwd) || { echo "no build dir
 playbooks="$top/contrib/ansible"
 
 command -v ansible-playbook >/dev/null || { echo "SKIP: ansible-playbook is not installed"; exit 77; }
-for f in NVRAM tools/SCELNX_64; do
+for f in NVRAM nvram-diff tools/SCELNX_64; do
   [ -x "$build/$f" ] || { echo "no $build/$f: build the default preset first"; exit 1; }
 done
 
@@ -82,6 +82,12 @@ chmod +x "$hosts/h19/SCELNX_64" "$hosts/h22/SCELNX_64"
   "nvram_environment": {"PATH": sys.argv[2]}, "nvram_output_dir": sys.argv[3],
   "nvram_golden": sys.argv[4], "nvram_update_new": sys.argv[5]}))' \
   "$build/NVRAM" "$sim_path" "$work/out" "$work/golden/golden.txt" "$work/new.txt" >"$work/vars.json"
+"$PYTHON" - "$work/vars.json" "$build/nvram-diff" <<'EOF'
+import json, sys
+v = json.load(open(sys.argv[1]))
+v["nvram_diff_local_bin"] = sys.argv[2]
+json.dump(v, open(sys.argv[1], "w"))
+EOF
 
 # play PLAYBOOK WANT_STATUS [ARGS...]: runs a playbook; its output goes to $work/PLAYBOOK.log.
 play() {
@@ -165,17 +171,30 @@ failed_hosts compare h21
 # A golden script named like NVRAM's own merged script would be overwritten: refused.
 play compare 2 --limit h01 -e nvram_golden_name=merged.txt
 summary compare 'h01 failed -'
-detail compare h01 'Check the names of the files on the host' "the file names sent to or made on the host (nvram_*_name: now merged.txt, saved.txt, dumped.txt, new.txt, password.bin, hdd-priority.bin) must be plain names whose parts before the first '.' differ from each other and from temp, biostemp, merged, Difftemp, Exclude, pwd, hdd, t01, t02, NVRAM, SCELNX_64"
+detail compare h01 'Check the names of the files on the host' "the file names sent to or made on the host (nvram_*_name: now merged.txt, saved.txt, dumped.txt, new.txt, password.bin, hdd-priority.bin) must be plain names whose parts before the first '.' differ from each other and from temp, biostemp, merged, Difftemp, Exclude, pwd, hdd, t01, t02, NVRAM, nvram-diff, SCELNX_64"
 
 # --- Compare ----------------------------------------------------------------------------------
 play compare 2
 mapfile -t want < <(printf '%s\n' "${failed_rows[@]}"; rows drifted 6 h15 h16 h17 h18
   rows matching 0 $matching)
 summary compare "${want[@]}"
-detail compare h15 'ERROR:Saved value for QuietBoot is 00' 'BIOS value for QuietBoot is 01'
+detail compare h15 'ERROR:Saved value for QuietBoot is 00' 'BIOS value for QuietBoot is 01' \
+  'Quiet Boot: saved Disabled [00], live Enabled [01]'
 detail compare h17 'ERROR:Saved value for QuietBoot is 00' 'BIOS value for QuietBoot is 01' \
-  'ERROR:Saved value for VirtualizationTechnology is 01' 'BIOS value for VirtualizationTechnology is 00'
-detail compare h18 'ERROR:Saved value for FastBoot is 01' 'BIOS value for FastBoot is 00'
+  'ERROR:Saved value for VirtualizationTechnology is 01' 'BIOS value for VirtualizationTechnology is 00' \
+  'Quiet Boot: saved Disabled [00], live Enabled [01]' \
+  'Virtualization Technology: saved Enabled [01], live Disabled [00]'
+detail compare h18 'ERROR:Saved value for FastBoot is 01' 'BIOS value for FastBoot is 00' \
+  'Fast Boot: saved Enabled [01], live Disabled [00]'
+"$PYTHON" - "$work/out/compare-summary.json" <<'EOF' || fail "the differing questions of h17 in the JSON summary"
+import json, sys
+rows = {h["host"]: h for h in json.load(open(sys.argv[1]))["hosts"]}
+assert rows["h17"]["questions"] == [
+    {"question": "Quiet Boot", "was": None, "status": "changed", "saved": "Disabled [00]", "live": "Enabled [01]"},
+    {"question": "Virtualization Technology", "was": None, "status": "changed", "saved": "Enabled [01]",
+     "live": "Disabled [00]"}], rows["h17"]["questions"]
+assert rows["h01"]["questions"] == [] and "questions" not in rows["h19"], (rows["h01"], rows["h19"])
+EOF
 detail compare h01
 detail compare h19 'NVRAM -c golden.txt' 'Error occurred during BIOS setting operation!' \
   'setup tool: hardware access failed'
@@ -183,7 +202,7 @@ detail compare h20 'NVRAM -c golden.txt' 'This utility has to run in Vornel!'
 detail compare h21 'Give up on a host without the tool' "no SCELNX_64 in $hosts/h21"
 csv="$work/out/compare-summary.csv"
 [ "$(wc -l <"$csv")" = 24 ] || fail "the CSV summary should have a header and 23 rows"
-grep -qx '"h17","drifted","6","ERROR:Saved value for QuietBoot is 00 | BIOS value for QuietBoot is 01 | ERROR:Saved value for VirtualizationTechnology is 01 | BIOS value for VirtualizationTechnology is 00"' "$csv" ||
+grep -qx '"h17","drifted","6","ERROR:Saved value for QuietBoot is 00 | BIOS value for QuietBoot is 01 | ERROR:Saved value for VirtualizationTechnology is 01 | BIOS value for VirtualizationTechnology is 00 | Quiet Boot: saved Disabled \[00\], live Enabled \[01\] | Virtualization Technology: saved Enabled \[01\], live Disabled \[00\]"' "$csv" ||
   fail "h17's CSV row"
 grep -q '"failed  *1  *h19  *NVRAM -c golden.txt | Error occurred' "$work/compare.log" ||
   fail "h19's row in the shown table"

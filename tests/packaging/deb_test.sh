@@ -27,6 +27,7 @@ grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$tree/CMakeCache.txt" || fail "no r
 cp "$tree/NVRAM" "$scratch/NVRAM.stripped" && strip "$scratch/NVRAM.stripped"
 cmp -s "$scratch/NVRAM.stripped" "$scratch/root/usr/bin/NVRAM" || fail "usr/bin/NVRAM is not the release tree's program"
 grep -q '^Usage: NVRAM ' <<<"$("$scratch/root/usr/bin/NVRAM" </dev/null)" || fail "the packaged NVRAM prints no usage"
+grep -q '^nvram-diff ' <<<"$("$scratch/root/usr/bin/nvram-diff" --version)" || fail "the package has no working nvram-diff"
 
 for page in "$NVRAM_SOURCE_DIR"/doc/*.1; do
   gz=$scratch/root/usr/share/man/man1/$(basename "$page").gz

@@ -1,7 +1,7 @@
 #!/bin/bash
-# Installs the current build into a scratch prefix and checks the tree: the program, runnable,
-# every manual page compressed and identical to the one in the source tree, the copyright and
-# change log, and nothing else.
+# Installs the current build into a scratch prefix and checks the tree: the programs (NVRAM and
+# nvram-diff), runnable, every manual page compressed and identical to the one in the source tree,
+# the copyright and change log, and nothing else.
 set -u
 : "${NVRAM_BUILD_DIR:?NVRAM_BUILD_DIR must name the build directory}"
 : "${NVRAM_SOURCE_DIR:?NVRAM_SOURCE_DIR must name the source directory}"
@@ -17,6 +17,8 @@ rm -f "$prefix.log"
 
 expected="./bin/NVRAM ./share/doc/nvram/changelog.gz ./share/doc/nvram/copyright"
 [ -x "$prefix/bin/NVRAM" ] || fail "bin/NVRAM missing or not executable"
+[ -x "$prefix/bin/nvram-diff" ] || fail "bin/nvram-diff missing or not executable"
+expected+=" ./bin/nvram-diff"
 for page in "$NVRAM_SOURCE_DIR"/doc/*.1; do
   gz=share/man/man1/$(basename "$page").gz
   expected+=" ./$gz"
@@ -32,6 +34,10 @@ if [ -x "$prefix/bin/NVRAM" ]; then
   status=$?
   [ "$status" = 0 ] || fail "installed NVRAM exited with $status"
   grep -q '^Usage: NVRAM ' <<<"$out" || fail "installed NVRAM printed no usage"
+fi
+
+if [ -x "$prefix/bin/nvram-diff" ]; then
+  "$prefix/bin/nvram-diff" --version | grep -q '^nvram-diff ' || fail "installed nvram-diff has no --version"
 fi
 
 [ "$failed" = 0 ] && echo "install tree ok"

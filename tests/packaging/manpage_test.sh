@@ -33,5 +33,19 @@ for f in temp.txt biostemp.sh biostemp.ini Difftemp.ini merged.txt pwd.lst hdd.l
   grep -q -- "$f" "$scratch/plain" || fail "$f is not mentioned"
 done
 
+# nvram-diff's page: no warnings, every option and exit status.
+if command -v man >/dev/null && man --help 2>&1 | grep -q -- --warnings; then
+  MANWIDTH=80 LC_ALL=C man --warnings -l "$NVRAM_SOURCE_DIR/doc/nvram-diff.1" >"$scratch/diff" 2>"$scratch/diff-warnings"
+else
+  LC_ALL=C groff -man -ww -Tascii "$NVRAM_SOURCE_DIR/doc/nvram-diff.1" >"$scratch/diff" 2>"$scratch/diff-warnings"
+fi
+[ -s "$scratch/diff-warnings" ] && fail "nvram-diff.1: formatter warnings:$(echo; cat "$scratch/diff-warnings")"
+sed -i 's/.\x08//g' "$scratch/diff"
+for opt in --exclude --format --color --all -q --help --version; do
+  grep -q -- "^ \{7\}$opt\b" "$scratch/diff" || fail "nvram-diff.1: no entry for option $opt"
+done
+statuses=$(sed -n '/^EXIT STATUS/,/^[A-Z]/p' "$scratch/diff" | grep -o '^ \{7\}[0-9]\b' | tr -d ' ' | tr '\n' ' ')
+[ "$statuses" = "0 1 2 " ] || fail "nvram-diff.1: exit statuses listed: [$statuses]"
+
 [ "$failed" = 0 ] && echo "manual page ok"
 exit "$failed"

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "diff/words.h"
+#include "script/exclusion.h"
+
+// The comparison of two setup scripts as an update from OLD into NEW sees it: the questions are
+// the script reader's records, paired by question key exactly as the update pairs them; the
+// questions left over are paired by Token and Offset (renamed questions).
+namespace nvram::diff {
+
+// One question of a script: its record and its words.
+struct Question {
+  std::string key;
+  std::string value;  // the record's current value
+  std::size_t setup_offset = 0;
+  int copy = 1;    // the how-manieth question of this key in its script
+  int copies = 1;  // how many questions of this key the script holds
+  QuestionWords words;  // read on demand: see dress_question()
+  bool dressed = false;
+};
+
+struct Script {
+  std::string name;
+  std::string bytes;
+  std::string version;  // of the BIOS version stamp line, or empty
+  std::vector<Question> questions;
+};
+
+enum class Status { kSame, kChanged, kRenamed, kOnlyOld, kOnlyNew };
+
+const char* status_name(Status status);
+
+// One row of the report. `old_index` and `new_index` point into the two scripts' questions;
+// kNoQuestion where the side has none.
+struct Row {
+  static constexpr std::size_t kNoQuestion = static_cast<std::size_t>(-1);
+  Status status = Status::kSame;
+  std::size_t old_index = kNoQuestion;
+  std::size_t new_index = kNoQuestion;
+  // For a changed or renamed question: whether the update writes the OLD value into the NEW
+  // question, and if not, why.
+  bool carried = false;
+  std::string reason;
+};
+
+struct Counts {
+  std::size_t same = 0, changed = 0, renamed = 0, only_old = 0, only_new = 0, not_carried = 0,
+              excluded = 0;
+};
+
+struct Report {
+  Script old_script, new_script;
+  std::vector<Row> rows;  // changed, renamed, only in OLD, only in NEW, same; each in script order
+  Counts counts;
+  bool differs() const {
+    return counts.changed + counts.renamed + counts.only_old + counts.only_new > 0;
+  }
+};
+
+// Reads a setup script: its records (by the script reader's rules), with the words of each
+// question and the stamp line. Returns false with a one-line message in `error` when the file
+// cannot be opened or read.
+bool load_script(const std::string& name, Script& script, std::string& error);
+
+// Reads the words of a question of the script, once.
+void dress_question(Script& script, std::size_t index);
+
+// Reads the words of every question that the rows show (with `all`, the agreeing ones too).
+void dress_report(Report& report, bool all);
+
+// Compares OLD with NEW. Questions whose key `excluded` names are passed over and counted.
+void compare_scripts(Script old_script, Script new_script, const ExclusionTable& excluded,
+                     Report& report);
+
+}  // namespace nvram::diff
