@@ -8,6 +8,7 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
 echo "== Building NVRAM and the simulated platform"
+"$top/tools/deps.sh" || exit 1
 cmake --preset default -S "$top" >/dev/null &&
   cmake --build "$build" -j2 --target NVRAM scelnx_sim >/dev/null || exit 1
 
