@@ -127,6 +127,9 @@ mode_t default_mode() {
 
 ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_(std::move(name), File()) {
   struct stat st;
+  // A chain of links that never ends (a loop) names no file: there is nothing to replace, and the
+  // link must not be replaced by a file.
+  if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return;
   bool exists = ::stat(target_.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {
     in_place_ = true;

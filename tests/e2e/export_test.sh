@@ -130,4 +130,14 @@ expect_file golden/new.txt '// Script File Name : dangling.txt\n// BIOS_VERSION 
   fail "modes $(stat -c %a "$WORK/golden/line7.txt") $(stat -c %a "$WORK/golden/new.txt"), expected 640 600"
 [ "$(ls -A "$WORK/golden")" = "$(printf 'line7.txt\nnew.txt')" ] || fail "golden/ holds $(ls -A "$WORK/golden")"
 
+begin_case "a loop of links names no file: it cannot be written, and both links stay"
+ln -s loop.b "$WORK/loop.a"
+ln -s loop.a "$WORK/loop.b"
+set_export '// Script File Name : temp.txt\n'
+run_nvram -s db loop.a
+expect_status 3
+expect_stdout 'Error, cannot open file loop.a\r\n'
+[ -L "$WORK/loop.a" ] && [ -L "$WORK/loop.b" ] || fail "a link was replaced"
+expect_files db loop.a loop.b temp.txt
+
 finish
