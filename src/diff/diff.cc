@@ -158,6 +158,7 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
     RecordFields fields = split_record(r.line);
     Question q;
     q.key = std::move(fields.key);
+    q.setup_key = r.setup_key;
     q.value = std::move(fields.current_value);
     q.setup_offset = static_cast<std::size_t>(r.setup_offset);
     script.questions.push_back(std::move(q));
@@ -197,7 +198,9 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   }
   const std::vector<RecordPair> pairing = pair_records(walked, searched, excluded);
 
-  // What the merge writes: a key's difference lines go to its NEW questions in script order.
+  // What the merge writes: a key's difference lines go, in script order, to the NEW questions
+  // whose Setup line gives that key. A text holding '[', '}', '<', ... gives a longer key than the
+  // record file keeps, so its question gets no line.
   std::unordered_map<std::string, std::vector<const std::string*>> lines_of_key;
   for (std::size_t i = 0; i < news.size(); ++i) {
     if (pairing[i].difference_line) {
@@ -208,9 +211,9 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   if (!lines_of_key.empty()) {
     std::unordered_map<std::string, std::size_t> handed;
     for (std::size_t i = 0; i < news.size(); ++i) {
-      auto it = lines_of_key.find(news[i].key);
+      auto it = lines_of_key.find(news[i].setup_key);
       if (it == lines_of_key.end()) continue;
-      std::size_t& k = handed[news[i].key];
+      std::size_t& k = handed[news[i].setup_key];
       if (k < it->second.size()) written[i] = it->second[k++];
     }
   }
@@ -236,7 +239,9 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
       continue;
     }
     Row r = make_row(Status::kChanged, j, i);
-    if (!written[i] || *written[i] != olds[j].value) {
+    if (!written[i] && news[i].setup_key != news[i].key) {
+      r.reason = "the update cannot find this question by its name";
+    } else if (!written[i] || *written[i] != olds[j].value) {
       r.reason = "the update writes the value of another copy of this question here";
     } else {
       r.carried = value_lands(new_script.bytes, news[i].setup_offset, olds[j].value, r.reason);

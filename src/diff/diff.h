@@ -15,6 +15,7 @@ namespace nvram::diff {
 // One question of a script: its record and its words.
 struct Question {
   std::string key;
+  std::string setup_key;  // the key by which the merge finds the question's Setup line
   std::string value;  // the record's current value
   std::size_t setup_offset = 0;
   int copy = 1;    // the how-manieth question of this key in its script

@@ -286,7 +286,7 @@ int read_script_records(const std::string& script_name, std::vector<ScriptRecord
   std::vector<ScriptRecord> read;
   int closed = 0;
   const bool read_whole = scan_script(script.get(), closed, [&read](const Record& r) {
-    read.push_back(ScriptRecord{record_text(r), r.setup_offset});
+    read.push_back(ScriptRecord{record_text(r), r.setup_offset, std::string(r.key.view())});
   });
   if (!read_whole) {
     print_cannot_read(script_name);

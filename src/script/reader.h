@@ -19,6 +19,8 @@ struct ScriptRecord {
   std::string line;            // "{key},[default],<current>\r\n", exactly the record-file line
   std::uint64_t setup_offset;  // byte offset in the script of the piece of the Setup line that
                                // opened the record
+  std::string setup_key;       // the key of that Setup line as the merge reads it; the record's
+                               // key field stops short of it where the text holds '[', '}', ...
 };
 
 // Reads a setup script by the converter's own rules into memory, without writing a record file:
