@@ -126,6 +126,8 @@ mode_t default_mode() {
 }  // namespace
 
 ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_(std::move(name), File()) {
+  // An empty name names no file that could be created.
+  if (target_.empty()) return;
   struct stat st;
   // A chain of links that never ends (a loop) names no file: there is nothing to replace, and the
   // link must not be replaced by a file.

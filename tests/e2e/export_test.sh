@@ -90,6 +90,9 @@ run_nvram -s db missing/out.txt
 expect_status 3
 expect_stdout 'Error, cannot open file missing/out.txt\r\n'
 expect_file temp.txt '// Script File Name : temp.txt\n'
+run_nvram -s db ''
+expect_status 3
+expect_stdout 'Error, cannot open file \r\n'
 
 begin_case "the output cannot be written whole: temp.txt stays"
 set_export '// Script File Name : temp.txt\n'
