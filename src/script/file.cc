@@ -133,6 +133,9 @@ ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_
   // link must not be replaced by a file.
   if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return;
   bool exists = ::stat(target_.c_str(), &st) == 0;
+  // A file the user may not write stays as it is, as it would if it were opened for writing: a
+  // script made read-only to keep it is not replaced behind that.
+  if (exists && ::access(target_.c_str(), W_OK) != 0) return;
   if (exists && !S_ISREG(st.st_mode)) {
     in_place_ = true;
     out_ = OutFile(out_.name(), "wb");

@@ -143,4 +143,21 @@ expect_stdout 'Error, cannot open file loop.a\r\n'
 [ -L "$WORK/loop.a" ] && [ -L "$WORK/loop.b" ] || fail "a link was replaced"
 expect_files db loop.a loop.b temp.txt
 
+begin_case "an output its user may not write stays as it is (run as nobody)"
+if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null && setpriv --reuid=nobody --regid=nogroup --clear-groups true 2>/dev/null; then
+  chmod 755 "$ROOT" "${WORK%/work}" "$FAKE" "$FAKE/bin"
+  chmod 777 "$WORK" "$FAKE"
+  printf 'golden\n' >"$WORK/saved.txt"
+  chmod 444 "$WORK/saved.txt"
+  set_export '// Script File Name : temp.txt\n'
+  (cd "$WORK" && PATH="$FAKE/bin:$PATH" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    "$NVRAM_BIN" -s db saved.txt >"$OUT_FILE" 2>/dev/null </dev/null)
+  STATUS=$?
+  expect_status 3
+  expect_stdout 'Error, cannot open file saved.txt\r\n'
+  expect_file saved.txt 'golden\n'
+else
+  echo "skipped: running as another user needs root and setpriv" >&2
+fi
+
 finish
