@@ -64,9 +64,7 @@ bool starts_with(std::string_view line, std::string_view word) {
 
 // "Setup ... = Question Text": starts a new record with placeholders for both values.
 void take_setup_line(std::string_view line, Record& r) {
-  std::string key = question_key(line);
-  r.key.clear();
-  for (char c : key) r.key.append(c);
+  r.key.size = question_key(line, r.key.text);
   r.default_value.set_placeholder();
   r.current_value.set_placeholder();
   r.open = true;

@@ -27,6 +27,10 @@ std::string record_line(std::string_view key, std::string_view default_value,
 // The reader and the merge both use this, so the two keys of one question agree byte for byte.
 std::string question_key(std::string_view setup_line);
 
+// The same key, written into `key`; returns its length. For readers that take a key from every
+// question of a script.
+std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]);
+
 // The current value of a Value line that holds a text, from the bytes between its two quotes:
 // the text with both quotes, every byte that a record line cannot hold as it stands ('%', '{',
 // '}', '[', ']', '<', '>', '/' and every byte below 0x20 or above 0x7E) written as '%' and two
