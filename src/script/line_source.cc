@@ -27,7 +27,6 @@ bool LineSource::next(std::string_view& piece) {
     std::memcpy(piece_, data, n);
     pos_ += n;
     while (n < kMaxPiece && fill()) {
-      has_nul = has_nul || buf_has_nul_;
       std::size_t want = kMaxPiece - n;
       std::size_t avail = len_ - pos_;
       if (avail < want) want = avail;
@@ -41,6 +40,7 @@ bool LineSource::next(std::string_view& piece) {
       if (lf) break;
     }
     data = piece_;
+    has_nul = true;  // looked for in the gathered piece itself
   }
   offset_ = consumed_;
   consumed_ += n;
