@@ -71,8 +71,6 @@ const std::string* apply_difference(std::string_view key, DifferenceIndex& index
   return &kv.values[kv.used++];
 }
 
-bool starts_with(std::string_view line, std::string_view word) { return line.substr(0, 5) == word; }
-
 // An empty line, or one byte of text, with its line end.
 bool is_short(std::string_view line) { return line.size() <= 3; }
 
@@ -123,8 +121,7 @@ bool write_value_line(std::string_view line, std::string_view whole, const std::
     out.write(whole);
     return false;
   }
-  std::size_t end = line.find_first_of("\r\n");
-  std::size_t equals = line.substr(0, end).find('=');
+  std::size_t equals = line_text(line).find('=');
   out.write(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
   switch (shape) {
     case ValueLineShape::kBare:
@@ -172,7 +169,7 @@ void write_option_block(OptionBlock& block, const std::string& key, const std::s
 }  // namespace
 
 ValueLineShape value_line_shape(std::string_view line) {
-  const std::string_view text = line.substr(0, line.find_first_of("\r\n"));
+  const std::string_view text = line_text(line);
   std::size_t at = text.find('=');
   if (at == std::string_view::npos) return ValueLineShape::kBare;
   at = text.find_first_not_of(" \t", at + 1);
