@@ -19,39 +19,59 @@ namespace {
 constexpr char kLiveScript[] = "biostemp.sh";
 constexpr char kLiveRecords[] = "biostemp.ini";
 
-// The question key and current value of a record line, as the compare command reads them: the
-// scan ends at CR, LF, '/' or '>'; '}' closes the key; '{' and '<' are stored (inside a field)
-// and then open the key or the value. The default value is passed over.
-struct KeyValue {
-  std::string key;
-  std::string value;
+// The question key and current value of every line of a record file, as the compare command
+// reads them: the scan ends at CR, LF, '/' or '>'; '}' closes the key; '{' and '<' are stored
+// (inside a field) and then open the key or the value. The default value is passed over. The
+// fields are kept end to end in one block, a record file's worth of lines at a time.
+class KeyValues {
+ public:
+  std::size_t size() const { return (start_.size() - 1) / 2; }
+  std::string_view key(std::size_t i) const { return field(2 * i); }
+  std::string_view value(std::size_t i) const { return field(2 * i + 1); }
+
+  void add_line(std::string_view line) {
+    enum { kBeforeKey, kInKey, kBetween, kInValue } state = kBeforeKey;
+    char key[kFieldMax], value[kFieldMax];
+    std::size_t key_size = 0, value_size = 0;
+    for (char c : line) {
+      if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
+      if (c == '}') {
+        state = kBetween;
+        continue;
+      }
+      if (state == kInKey && key_size < kFieldMax) key[key_size++] = c;
+      if (state == kInValue && value_size < kFieldMax) value[value_size++] = c;
+      if (c == '{') state = kInKey;
+      if (c == '<') state = kInValue;
+    }
+    add_field(std::string_view(key, key_size));
+    add_field(std::string_view(value, value_size));
+  }
+
+ private:
+  void add_field(std::string_view f) {
+    text_.append(f);
+    start_.push_back(text_.size());
+  }
+  std::string_view field(std::size_t f) const {
+    return std::string_view(text_).substr(start_[f], start_[f + 1] - start_[f]);
+  }
+
+  std::string text_;
+  std::vector<std::size_t> start_{0};  // field f is text_[start_[f], start_[f + 1])
 };
 
-KeyValue scan_record(std::string_view line) {
-  enum { kBeforeKey, kInKey, kBetween, kInValue } state = kBeforeKey;
-  KeyValue kv;
-  for (char c : line) {
-    if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
-    if (c == '}') {
-      state = kBetween;
-      continue;
-    }
-    if (state == kInKey && kv.key.size() < kFieldMax) kv.key += c;
-    if (state == kInValue && kv.value.size() < kFieldMax) kv.value += c;
-    if (c == '{') state = kInKey;
-    if (c == '<') state = kInValue;
-  }
-  return kv;
-}
-
-bool read_records(const std::string& name, std::vector<KeyValue>& records) {
+bool read_records(const std::string& name, KeyValues& records) {
   File in(name, "rb");
   if (!in) return false;
   LineSource lines(in.get());
   std::string_view piece;
-  while (lines.next(piece)) records.push_back(scan_record(piece));
+  while (lines.next(piece)) records.add_line(piece);
   return true;
 }
+
+// The length of a field for "%.*s" (a field holds at most 63 characters).
+int len(std::string_view field) { return static_cast<int>(field.size()); }
 
 // The name that a file name conflict of -c reports: the input's, the saved script's where its
 // record file is one of the clashing files, else the first working file's.
@@ -94,35 +114,40 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   if (int rc = process_script_convert(kLiveScript, live_count)) return rc;
 
   std::puts("\r\nMiscompare Notification\r");
-  std::vector<KeyValue> live;
+  KeyValues live;
   if (!read_records(kLiveRecords, live)) {
     std::puts("Cannot open biostemp.ini\r");
     return kMissingFile;
   }
-  std::vector<KeyValue> saved_lines;
+  KeyValues saved_lines;
   if (!read_records(saved_records, saved_lines)) {
     std::printf("Cannot open %s\r\n", saved_records.c_str());
     return kMissingFile;
   }
 
   PartnerSearch search;
-  for (const KeyValue& line : saved_lines) search.add(line.key);
+  for (std::size_t i = 0; i < saved_lines.size(); ++i) search.add(saved_lines.key(i));
   bool miscompare = false;
   int counter = 0;
-  for (const KeyValue& sys : live) {
+  for (std::size_t i = 0; i < live.size(); ++i) {
+    const std::string_view key = live.key(i);
     ++counter;
-    if (is_excluded(sys.key, excluded)) continue;
+    if (is_excluded(key, excluded)) continue;
     // Past the live export's record count, a search that runs off the end of the saved records
     // announces the end of the comparison; the question is still compared after the wrap.
-    if (counter >= live_count && search.ahead(sys.key) == PartnerSearch::kNone) {
+    if (counter >= live_count && search.ahead(key) == PartnerSearch::kNone) {
       std::puts("\r\n== Complete MISCOMPARE Function ==\r");
     }
-    long at = search.pair(sys.key);
+    long at = search.pair(key);
     if (at == PartnerSearch::kNone) continue;
-    const KeyValue* partner = &saved_lines[static_cast<std::size_t>(at)];
-    if (partner->value != sys.value) {
-      std::printf("ERROR:Saved value for %s is %s\r\n", partner->key.c_str(), partner->value.c_str());
-      std::printf("       BIOS value for %s is %s\r\n", sys.key.c_str(), sys.value.c_str());
+    const std::size_t partner = static_cast<std::size_t>(at);
+    if (saved_lines.value(partner) != live.value(i)) {
+      const std::string_view saved_key = saved_lines.key(partner);
+      const std::string_view saved_value = saved_lines.value(partner);
+      std::printf("ERROR:Saved value for %.*s is %.*s\r\n", len(saved_key), saved_key.data(),
+                  len(saved_value), saved_value.data());
+      std::printf("       BIOS value for %.*s is %.*s\r\n", len(key), key.data(),
+                  len(live.value(i)), live.value(i).data());
       miscompare = true;
     }
   }

@@ -45,14 +45,24 @@ int load_exclusion_list(ExclusionTable& table) {
   return kOk;
 }
 
-bool is_excluded(std::string_view key, const ExclusionTable& table) {
-  if (table.entries.empty()) return false;
-  std::string squeezed;
-  squeezed.reserve(key.size());
+namespace {
+
+// Whether the key, with its space characters removed, equals the entry.
+bool equals_without_spaces(std::string_view key, std::string_view entry) {
+  std::size_t at = 0;
   for (char c : key) {
-    if (c != ' ') squeezed += c;
+    if (c == ' ') continue;
+    if (at == entry.size() || entry[at] != c) return false;
+    ++at;
   }
-  return std::find(table.entries.begin(), table.entries.end(), squeezed) != table.entries.end();
+  return at == entry.size();
+}
+
+}  // namespace
+
+bool is_excluded(std::string_view key, const ExclusionTable& table) {
+  return std::any_of(table.entries.begin(), table.entries.end(),
+                     [key](const std::string& entry) { return equals_without_spaces(key, entry); });
 }
 
 }  // namespace nvram

@@ -13,6 +13,7 @@ namespace nvram {
 
 bool OutFile::finish() {
   if (!file_) return false;
+  flush();
   if (std::ferror(file_.get())) ok_ = false;
   if (!file_.close()) ok_ = false;
   if (!ok_) print_cannot_write(name_);
@@ -199,7 +200,7 @@ bool ReplacingFile::commit() {
   if (!out_) return false;
   if (!in_place_) {
     std::FILE* f = out_.get();
-    if (std::fflush(f) != 0 || (::fsync(::fileno(f)) != 0 && errno != EINVAL) ||
+    if (!out_.flush() || std::fflush(f) != 0 || (::fsync(::fileno(f)) != 0 && errno != EINVAL) ||
         (unnamed_ && !link_unnamed())) {
       out_.set_failed();
     }

@@ -56,14 +56,35 @@ class OutFile {
   OutFile(std::string name, const char* mode) : name_(std::move(name)), file_(name_, mode) {}
   // A stream opened elsewhere; `name` is the name that messages give.
   OutFile(std::string name, File file) : name_(std::move(name)), file_(std::move(file)) {}
+  // Like a stream that is closed unchecked, an OutFile dropped without finish() hands its
+  // buffered bytes on first.
+  ~OutFile() { flush(); }
+  OutFile(OutFile&&) noexcept = default;
+  OutFile& operator=(OutFile&&) noexcept = default;
 
   explicit operator bool() const { return static_cast<bool>(file_); }
   const std::string& name() const { return name_; }
   std::FILE* get() const { return file_.get(); }
 
+  // Small writes gather in a buffer of the OutFile's own and reach the stream in large blocks.
   void write(std::string_view bytes) {
     if (!ok_ || !file_ || bytes.empty()) return;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) ok_ = false;
+    if (buffer_.size() + bytes.size() > kBuffer) {
+      if (!flush()) return;
+      if (bytes.size() >= kBuffer) {
+        put(bytes);
+        return;
+      }
+    }
+    if (buffer_.capacity() < kBuffer) buffer_.reserve(kBuffer);
+    buffer_.append(bytes);
+  }
+
+  // Hands the buffered bytes to the stream. Returns false once any write has failed.
+  bool flush() {
+    if (ok_ && file_ && !buffer_.empty()) put(buffer_);
+    buffer_.clear();
+    return ok_;
   }
 
   // Marks the file as not written whole (a failed flush to disk, say).
@@ -74,9 +95,16 @@ class OutFile {
   bool finish();
 
  private:
+  static constexpr std::size_t kBuffer = 1 << 16;
+
+  void put(std::string_view bytes) {
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) ok_ = false;
+  }
+
   std::string name_;
   File file_;
   bool ok_ = true;
+  std::string buffer_;
 };
 
 // A file replaced whole. The new contents are written under a temporary name in the directory of

@@ -8,30 +8,46 @@ bool LineSource::fill() {
   if (pos_ < len_) return true;
   pos_ = 0;
   len_ = std::fread(buf_, 1, sizeof buf_, in_);
+  buf_has_nul_ = std::memchr(buf_, '\0', len_) != nullptr;
   return len_ > 0;
 }
 
 bool LineSource::next(std::string_view& piece) {
-  std::size_t n = 0;
-  while (n < kMaxPiece && fill()) {
-    std::size_t want = kMaxPiece - n;
-    std::size_t avail = len_ - pos_;
-    if (avail < want) want = avail;
-    const char* start = buf_ + pos_;
-    const void* lf = std::memchr(start, '\n', want);
-    std::size_t take = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : want;
-    std::memcpy(piece_ + n, start, take);
-    n += take;
-    pos_ += take;
-    if (lf) break;
+  if (!fill()) return false;
+  const char* data = buf_ + pos_;
+  std::size_t n = len_ - pos_ < kMaxPiece ? len_ - pos_ : kMaxPiece;
+  const void* lf = std::memchr(data, '\n', n);
+  bool has_nul = buf_has_nul_;
+  if (lf || n == kMaxPiece) {
+    // The whole piece lies in the buffer and is delivered from there.
+    if (lf) n = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+    pos_ += n;
+  } else {
+    // The piece goes on past the buffer's end: gathered, refill by refill, in piece_.
+    std::memcpy(piece_, data, n);
+    pos_ += n;
+    while (n < kMaxPiece && fill()) {
+      std::size_t want = kMaxPiece - n;
+      std::size_t avail = len_ - pos_;
+      if (avail < want) want = avail;
+      const char* start = buf_ + pos_;
+      lf = std::memchr(start, '\n', want);
+      std::size_t take =
+          lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : want;
+      std::memcpy(piece_ + n, start, take);
+      n += take;
+      pos_ += take;
+      if (lf) break;
+    }
+    data = piece_;
+    has_nul = true;  // looked for in the gathered piece itself
   }
-  if (n == 0) return false;
   offset_ = consumed_;
   consumed_ += n;
-  whole_size_ = n;
-  const void* nul = std::memchr(piece_, '\0', n);
-  if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - piece_);
-  piece = std::string_view(piece_, n);
+  whole_ = std::string_view(data, n);
+  const void* nul = has_nul ? std::memchr(data, '\0', n) : nullptr;
+  if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
+  piece = std::string_view(data, n);
   return true;
 }
 

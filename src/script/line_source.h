@@ -29,7 +29,7 @@ class LineSource {
 
   // The piece that next() delivered last, NUL bytes and whatever follows them included. Valid as
   // long as the view that next() gave.
-  std::string_view whole() const { return std::string_view(piece_, whole_size_); }
+  std::string_view whole() const { return whole_; }
 
   // The byte offset in the file of the first byte of the piece that next() delivered last.
   std::uint64_t offset() const { return offset_; }
@@ -41,8 +41,9 @@ class LineSource {
   char buf_[1 << 16];
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
-  char piece_[kLineBuffer];
-  std::size_t whole_size_ = 0;
+  bool buf_has_nul_ = false;     // buf_ holds a NUL byte somewhere
+  char piece_[kLineBuffer];      // a piece that spans two fills of buf_
+  std::string_view whole_;       // the last piece, in buf_ or in piece_
   std::uint64_t offset_ = 0;
   std::uint64_t consumed_ = 0;  // bytes delivered in pieces so far
 };

@@ -1,11 +1,12 @@
 #include "script/merge.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "script/file.h"
+#include "script/key_table.h"
 #include "script/line_source.h"
 #include "script/record.h"
 #include "script/status.h"
@@ -20,7 +21,16 @@ struct KeyValues {
   std::size_t used = 0;
 };
 
-using DifferenceIndex = std::unordered_map<std::string, KeyValues>;
+struct DifferenceIndex {
+  KeyTable keys;
+  std::vector<KeyValues> values;  // by key number
+
+  void add(std::string_view key, std::string value) {
+    const std::uint32_t id = keys.add(key);
+    if (id == values.size()) values.emplace_back();
+    values[id].values.push_back(std::move(value));
+  }
+};
 
 // Takes a difference line apart: CR, LF or '/' completes the line; '}', ']' and '>' close the open
 // field; any other byte is stored in the open field (if any, and while it holds fewer than 63) and
@@ -32,7 +42,7 @@ void index_difference_line(std::string_view line, DifferenceIndex& index) {
   std::string* field = nullptr;
   for (char c : line) {
     if (c == '\r' || c == '\n' || c == '/') {
-      index[std::move(key)].values.push_back(std::move(current_value));
+      index.add(key, std::move(current_value));
       return;
     }
     if (c == '}' || c == ']' || c == '>') {
@@ -53,13 +63,13 @@ void load_differences(std::FILE* in, DifferenceIndex& index) {
 }
 
 // The value of the first unused difference line of the key, now used; nullptr when none is left.
-const std::string* apply_difference(const std::string& key, DifferenceIndex& index) {
-  auto it = index.find(key);
-  if (it == index.end() || it->second.used == it->second.values.size()) return nullptr;
-  return &it->second.values[it->second.used++];
+const std::string* apply_difference(std::string_view key, DifferenceIndex& index) {
+  const std::uint32_t id = index.keys.find(key);
+  if (id == KeyTable::kMissing) return nullptr;
+  KeyValues& kv = index.values[id];
+  if (kv.used == kv.values.size()) return nullptr;
+  return &kv.values[kv.used++];
 }
-
-bool starts_with(std::string_view line, std::string_view word) { return line.substr(0, 5) == word; }
 
 // An empty line, or one byte of text, with its line end.
 bool is_short(std::string_view line) { return line.size() <= 3; }
@@ -111,8 +121,7 @@ bool write_value_line(std::string_view line, std::string_view whole, const std::
     out.write(whole);
     return false;
   }
-  std::size_t end = line.find_first_of("\r\n");
-  std::size_t equals = line.substr(0, end).find('=');
+  std::size_t equals = line_text(line).find('=');
   out.write(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
   switch (shape) {
     case ValueLineShape::kBare:
@@ -160,7 +169,7 @@ void write_option_block(OptionBlock& block, const std::string& key, const std::s
 }  // namespace
 
 ValueLineShape value_line_shape(std::string_view line) {
-  const std::string_view text = line.substr(0, line.find_first_of("\r\n"));
+  const std::string_view text = line_text(line);
   std::size_t at = text.find('=');
   if (at == std::string_view::npos) return ValueLineShape::kBare;
   at = text.find_first_not_of(" \t", at + 1);
@@ -223,9 +232,10 @@ int use_different_create_merged(const std::string& script, const std::string& di
       case Phase::kCopy:
         out.write(whole);
         if (starts_with(line, "Setup")) {
-          std::string key = question_key(line);
-          if (const std::string* value = apply_difference(key, index)) {
-            matched_key = std::move(key);
+          char key[kFieldMax];
+          const std::string_view key_view(key, question_key(line, key));
+          if (const std::string* value = apply_difference(key_view, index)) {
+            matched_key = key_view;
             matched = *value;
             phase = Phase::kRewrite;
           }

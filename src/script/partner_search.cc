@@ -6,15 +6,10 @@ namespace nvram {
 
 void PartnerSearch::build() {
   built_ = true;
-  groups_.reserve(keys_.size());
-  std::vector<Group*> group_of(keys_.size());
-  for (std::size_t i = 0; i < keys_.size(); ++i) {
-    Group& g = groups_[keys_[i]];
-    ++g.count;
-    group_of[i] = &g;
-  }
+  groups_.assign(keys_.size(), Group{});
+  for (std::uint32_t id : key_of_line_) ++groups_[id].count;
   std::uint32_t next = 0;
-  for (auto& [key, g] : groups_) {
+  for (Group& g : groups_) {
     g.begin = next;
     next += g.count + 1;
     g.count = 0;  // counts again while the lines are placed
@@ -22,16 +17,16 @@ void PartnerSearch::build() {
   line_.resize(next);
   next_free_.resize(next);
   for (std::uint32_t s = 0; s < next; ++s) next_free_[s] = s;
-  for (std::size_t i = 0; i < keys_.size(); ++i) {
-    Group& g = *group_of[i];
+  for (std::size_t i = 0; i < key_of_line_.size(); ++i) {
+    Group& g = groups_[key_of_line_[i]];
     line_[g.begin + g.count++] = static_cast<std::uint32_t>(i);
   }
 }
 
-const PartnerSearch::Group* PartnerSearch::find(const std::string& key) {
+const PartnerSearch::Group* PartnerSearch::find(std::string_view key) {
   if (!built_) build();
-  auto it = groups_.find(key);
-  return it == groups_.end() ? nullptr : &it->second;
+  const std::uint32_t id = keys_.find(key);
+  return id == KeyTable::kMissing ? nullptr : &groups_[id];
 }
 
 std::uint32_t PartnerSearch::first_free(std::uint32_t slot) {
@@ -48,14 +43,14 @@ std::uint32_t PartnerSearch::first_free_ahead(const Group& g) {
   return first_free(static_cast<std::uint32_t>(from - line_.begin()));
 }
 
-long PartnerSearch::ahead(const std::string& key) {
+long PartnerSearch::ahead(std::string_view key) {
   const Group* g = find(key);
   if (!g) return kNone;
   std::uint32_t slot = first_free_ahead(*g);
   return slot == g->begin + g->count ? kNone : static_cast<long>(line_[slot]);
 }
 
-long PartnerSearch::pair(const std::string& key, long* first_line) {
+long PartnerSearch::pair(std::string_view key, long* first_line) {
   const Group* g = find(key);
   if (first_line) *first_line = g ? static_cast<long>(line_[g->begin]) : kNone;
   const std::uint32_t none = g ? g->begin + g->count : 0;

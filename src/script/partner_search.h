@@ -4,8 +4,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
+
+#include "script/key_table.h"
 
 // The search for a record's partner in a searched record file, as both record comparisons make
 // it: reading on from the line after the previous partner to the end of the file, then once more
@@ -22,18 +23,18 @@ class PartnerSearch {
 
   // Adds the next line of the searched file (lines are numbered from 0 in the order added).
   // Every line is added before the first search.
-  void add(std::string key) { keys_.push_back(std::move(key)); }
+  void add(std::string_view key) { key_of_line_.push_back(keys_.add(key)); }
 
   // The line that a search for `key` would pair before reaching the end of the file, or kNone
   // when the search would run off the end (and go on from the top). Changes nothing.
-  long ahead(const std::string& key);
+  long ahead(std::string_view key);
 
   // Pairs `key` with its partner and returns the partner's line, or kNone.
-  long pair(const std::string& key) { return pair(key, nullptr); }
+  long pair(std::string_view key) { return pair(key, nullptr); }
 
   // The same; `first_line` (when given) receives the first line of the key in the searched file,
   // or kNone when no line holds the key: a number that stands for the key.
-  long pair(const std::string& key, long* first_line);
+  long pair(std::string_view key, long* first_line);
 
  private:
   // One key's lines: slots [begin, begin + count) of line_ and next_free_, in file order, and a
@@ -44,12 +45,13 @@ class PartnerSearch {
   };
 
   void build();
-  const Group* find(const std::string& key);
+  const Group* find(std::string_view key);
   std::uint32_t first_free(std::uint32_t slot);
   std::uint32_t first_free_ahead(const Group& g);
 
-  std::vector<std::string> keys_;
-  std::unordered_map<std::string_view, Group> groups_;  // views into keys_
+  KeyTable keys_;
+  std::vector<std::uint32_t> key_of_line_;  // each line's key number in keys_
+  std::vector<Group> groups_;               // by key number
   std::vector<std::uint32_t> line_;       // the line held by each slot
   std::vector<std::uint32_t> next_free_;  // leads, step by step, to the first unpaired slot
   bool built_ = false;

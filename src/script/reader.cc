@@ -54,19 +54,13 @@ bool is_blank(std::string_view line) {
   return true;
 }
 
-bool starts_with(std::string_view line, std::string_view word) {
-  return line.substr(0, word.size()) == word;
-}
-
 // Each scan below counts the characters it has put into its field since it began or since it
 // last emptied the field. Before it handles a character that does not stop it, a count of
 // kFieldMax stops it there: that is the field limit, and the scans that must know report it.
 
 // "Setup ... = Question Text": starts a new record with placeholders for both values.
 void take_setup_line(std::string_view line, Record& r) {
-  std::string key = question_key(line);
-  r.key.clear();
-  for (char c : key) r.key.append(c);
+  r.key.size = question_key(line, r.key.text);
   r.default_value.set_placeholder();
   r.current_value.set_placeholder();
   r.open = true;
@@ -95,7 +89,7 @@ void take_options_line(std::string_view line, Field& current) {
 // after it that is not a blank or tab is '"' and a second '"' follows before the line end. Gives
 // the position of the opening quote and of the closing one.
 bool find_text(std::string_view line, std::size_t& open, std::size_t& close) {
-  const std::string_view text = line.substr(0, line.find_first_of("\r\n"));
+  const std::string_view text = line_text(line);
   const std::size_t equals = text.find('=');
   if (equals == std::string_view::npos || text.substr(0, equals).find('/') != std::string_view::npos)
     return false;

@@ -18,18 +18,23 @@ std::string record_line(std::string_view key, std::string_view default_value,
   return line;
 }
 
-std::string question_key(std::string_view setup_line) {
-  std::string key;
+std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+  std::size_t size = 0;
   std::size_t eq = setup_line.find('=');
-  if (eq == std::string_view::npos) return key;
+  if (eq == std::string_view::npos) return size;
   for (std::size_t i = eq + 1; i < setup_line.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(setup_line[i]);
     if (c == '\r' || c == '\n' || c == '/') break;
     if (!is_visible(c)) continue;
-    if (key.size() == kFieldMax) break;
-    key += static_cast<char>(c);
+    if (size == kFieldMax) break;
+    key[size++] = static_cast<char>(c);
   }
-  return key;
+  return size;
+}
+
+std::string question_key(std::string_view setup_line) {
+  char key[kFieldMax];
+  return std::string(key, question_key(setup_line, key));
 }
 
 namespace {

@@ -18,6 +18,18 @@ inline bool is_hex_digit(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
+// The line up to its first CR or LF.
+inline std::string_view line_text(std::string_view line) {
+  std::size_t n = 0;
+  while (n < line.size() && line[n] != '\r' && line[n] != '\n') ++n;
+  return line.substr(0, n);
+}
+
+// Whether the line begins with `word`.
+inline bool starts_with(std::string_view line, std::string_view word) {
+  return line.size() >= word.size() && line.compare(0, word.size(), word) == 0;
+}
+
 // One record-file line: "{key},[default],<current>\r\n".
 std::string record_line(std::string_view key, std::string_view default_value,
                         std::string_view current_value);
@@ -26,6 +38,10 @@ std::string record_line(std::string_view key, std::string_view default_value,
 // first CR, LF or '/' or the end of the line, at most 63 of them. No '=' gives the empty key.
 // The reader and the merge both use this, so the two keys of one question agree byte for byte.
 std::string question_key(std::string_view setup_line);
+
+// The same key, written into `key`; returns its length. For readers that take a key from every
+// question of a script.
+std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]);
 
 // The current value of a Value line that holds a text, from the bytes between its two quotes:
 // the text with both quotes, every byte that a record line cannot hold as it stands ('%', '{',

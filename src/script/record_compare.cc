@@ -14,21 +14,43 @@
 
 namespace nvram {
 
-RecordFields split_record(std::string_view line) {
-  RecordFields r;
-  std::string* field = nullptr;
+namespace {
+
+// The three fields of a record line, held in place: the comparison takes apart every line of both
+// record files.
+struct FieldBuffer {
+  enum { kKey, kDefault, kCurrent, kCount };
+  char text[kCount][kFieldMax];
+  std::size_t size[kCount];
+
+  std::string_view view(int field) const { return {text[field], size[field]}; }
+};
+
+// The rule of split_record(); f's earlier contents are dropped.
+void split_fields(std::string_view line, FieldBuffer& f) {
+  f.size[0] = f.size[1] = f.size[2] = 0;
+  int field = -1;  // none open
   for (char c : line) {
     if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
     if (c == '}' || c == ']') {
-      field = nullptr;
+      field = -1;
       continue;
     }
-    if (field && field->size() < kFieldMax) *field += c;
-    if (c == '{') field = &r.key;
-    else if (c == '[') field = &r.default_value;
-    else if (c == '<') field = &r.current_value;
+    if (field >= 0 && f.size[field] < kFieldMax) f.text[field][f.size[field]++] = c;
+    if (c == '{') field = FieldBuffer::kKey;
+    else if (c == '[') field = FieldBuffer::kDefault;
+    else if (c == '<') field = FieldBuffer::kCurrent;
   }
-  return r;
+}
+
+}  // namespace
+
+RecordFields split_record(std::string_view line) {
+  FieldBuffer f;
+  split_fields(line, f);
+  return RecordFields{std::string(f.view(FieldBuffer::kKey)),
+                      std::string(f.view(FieldBuffer::kDefault)),
+                      std::string(f.view(FieldBuffer::kCurrent))};
 }
 
 namespace {
@@ -39,13 +61,15 @@ namespace {
 // order, so a line for the second copy alone would land on the first.
 class Pairing {
  public:
-  explicit Pairing(std::vector<std::string> searched_keys)
-      : walked_lines_(searched_keys.size(), 0), differs_(searched_keys.size(), false) {
-    for (std::string& key : searched_keys) search_.add(std::move(key));
+  // Adds the next searched record's key; all are added before the first walked record is paired.
+  void add_searched(std::string_view key) {
+    search_.add(key);
+    walked_lines_.push_back(0);
+    differs_.push_back(false);
   }
 
   // First pass: pairs the next walked record.
-  RecordPair pair(std::size_t walked, const std::string& key, const ExclusionTable& excluded) {
+  RecordPair pair(std::size_t walked, std::string_view key, const ExclusionTable& excluded) {
     RecordPair p{walked, PartnerSearch::kNone, false, false};
     key_of_.push_back(PartnerSearch::kNone);
     if (is_excluded(key, excluded)) {
@@ -88,10 +112,8 @@ class Pairing {
 std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
                                      const ExclusionTable& excluded) {
-  std::vector<std::string> keys;
-  keys.reserve(searched.size());
-  for (const RecordFields& r : searched) keys.push_back(r.key);
-  Pairing pairing(std::move(keys));
+  Pairing pairing;
+  for (const RecordFields& r : searched) pairing.add_searched(r.key);
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
@@ -107,16 +129,30 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
 
 namespace {
 
+// The current values of the searched record file, end to end in one block.
+struct CurrentValues {
+  std::string text;
+  std::vector<std::size_t> start{0};  // value i is text[start[i], start[i + 1])
+
+  void add(std::string_view value) {
+    text.append(value);
+    start.push_back(text.size());
+  }
+  std::string_view operator[](std::size_t i) const {
+    return std::string_view(text).substr(start[i], start[i + 1] - start[i]);
+  }
+};
+
 // The searched record file: the key and current value of every line. Returns false when a read
 // failed.
-bool load_searched(std::FILE* in, std::vector<std::string>& keys,
-                   std::vector<std::string>& current) {
+bool load_searched(std::FILE* in, Pairing& pairing, CurrentValues& current) {
   LineSource lines(in);
   std::string_view piece;
+  FieldBuffer f;
   while (lines.next(piece)) {
-    RecordFields r = split_record(piece);
-    keys.push_back(std::move(r.key));
-    current.push_back(std::move(r.current_value));
+    split_fields(piece, f);
+    pairing.add_searched(f.view(FieldBuffer::kKey));
+    current.add(f.view(FieldBuffer::kCurrent));
   }
   return std::ferror(in) == 0;
 }
@@ -150,8 +186,9 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     return kMissingFile;
   }
 
-  std::vector<std::string> searched_keys, searched_current;
-  if (!load_searched(searched.get(), searched_keys, searched_current)) {
+  Pairing pairing;
+  CurrentValues searched_current;
+  if (!load_searched(searched.get(), pairing, searched_current)) {
     print_cannot_read(searched_name);
     return kMissingFile;
   }
@@ -159,16 +196,16 @@ int process_script_compare(const std::string& new_script, const std::string& dum
   // The walked file is read twice rather than held: once to pair its records, once to write the
   // lines. A walked file cut short by a read error still gives the lines of the part read, but
   // the comparison fails once they are written.
-  Pairing pairing(std::move(searched_keys));
   std::vector<RecordPair> pairs;
+  FieldBuffer w;
   {
     LineSource lines(walked.get());
     std::string_view piece;
     while (lines.next(piece)) {
-      RecordFields w = split_record(piece);
-      RecordPair p = pairing.pair(pairs.size(), w.key, excluded);
+      split_fields(piece, w);
+      RecordPair p = pairing.pair(pairs.size(), w.view(FieldBuffer::kKey), excluded);
       if (p.partner != PartnerSearch::kNone &&
-          searched_current[static_cast<std::size_t>(p.partner)] != w.current_value)
+          searched_current[static_cast<std::size_t>(p.partner)] != w.view(FieldBuffer::kCurrent))
         pairing.mark_difference(p);
       pairs.push_back(p);
     }
@@ -183,8 +220,8 @@ int process_script_compare(const std::string& new_script, const std::string& dum
   for (const RecordPair& p : pairs) {
     if (!lines.next(piece)) break;
     if (!p.difference_line) continue;
-    RecordFields w = split_record(piece);
-    diff.write(record_line(w.key, w.default_value,
+    split_fields(piece, w);
+    diff.write(record_line(w.view(FieldBuffer::kKey), w.view(FieldBuffer::kDefault),
                            searched_current[static_cast<std::size_t>(p.partner)]));
     ++count;
   }

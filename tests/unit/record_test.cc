@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,37 @@ TEST(LineSource, ManyPiecesAcrossBufferRefills) {
   std::vector<std::string> got = pieces_of(text);
   ASSERT_EQ(got.size(), 20000u);
   EXPECT_EQ(got[12345], "{Key12345},[00],<01>\r\n");
+}
+
+// Random bytes with frequent line ends, some NULs and long lines, across many refills of the read
+// buffer: every piece, its whole bytes and its offset, against a plain model of the piece rule.
+TEST(LineSource, RandomBytesMatchThePieceRule) {
+  std::mt19937 rng(7);
+  std::string bytes;
+  while (bytes.size() < 1000000) {
+    for (unsigned n = rng() % 700; n > 0; --n) {
+      bytes += rng() % 200 == 0 ? '\0' : static_cast<char>('a' + rng() % 26);
+    }
+    bytes += '\n';
+  }
+  std::FILE* f = std::tmpfile();
+  ASSERT_NE(f, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::rewind(f);
+  LineSource src(f);
+  std::string_view piece;
+  std::size_t at = 0;
+  while (src.next(piece)) {
+    std::string_view rest = std::string_view(bytes).substr(at, kMaxPiece);
+    const std::size_t lf = rest.find('\n');
+    const std::string_view whole = rest.substr(0, lf == std::string_view::npos ? rest.size() : lf + 1);
+    ASSERT_EQ(src.offset(), at);
+    ASSERT_EQ(src.whole(), whole) << "at " << at;
+    ASSERT_EQ(piece, whole.substr(0, whole.find('\0'))) << "at " << at;
+    at += whole.size();
+  }
+  std::fclose(f);
+  EXPECT_EQ(at, bytes.size());
 }
 
 }  // namespace

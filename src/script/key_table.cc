@@ -1,0 +1,56 @@
+#include "script/key_table.h"
+
+namespace nvram {
+namespace {
+
+// 64-bit FNV-1a, folded to 32 bits.
+std::uint32_t hash_key(std::string_view key) {
+  std::uint64_t h = 0xCBF29CE484222325u;
+  for (char c : key) {
+    h ^= static_cast<unsigned char>(c);
+    h *= 0x100000001B3u;
+  }
+  return static_cast<std::uint32_t>(h ^ (h >> 32));
+}
+
+}  // namespace
+
+// The slot that holds the key, or the empty slot where it would go.
+std::size_t KeyTable::slot_of(std::string_view key, std::uint32_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Slot& s = slots_[i];
+    if (s.id == kMissing || (s.hash == hash && this->key(s.id) == key)) return i;
+  }
+}
+
+void KeyTable::grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (const Slot& s : old) {
+    if (s.id == kMissing) continue;
+    std::size_t i = s.hash & mask;
+    while (slots_[i].id != kMissing) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+}
+
+std::uint32_t KeyTable::add(std::string_view key) {
+  if (2 * (size() + 1) > slots_.size()) grow();
+  const std::uint32_t hash = hash_key(key);
+  Slot& s = slots_[slot_of(key, hash)];
+  if (s.id != kMissing) return s.id;
+  s.hash = hash;
+  s.id = static_cast<std::uint32_t>(size());
+  text_.append(key);
+  start_.push_back(text_.size());
+  return s.id;
+}
+
+std::uint32_t KeyTable::find(std::string_view key) const {
+  if (slots_.empty()) return kMissing;
+  return slots_[slot_of(key, hash_key(key))].id;
+}
+
+}  // namespace nvram

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A set of question keys, each numbered 0, 1, 2, ... in the order first added. The keys' bytes are
+// kept end to end in one block and the table holds only numbers, so a look-up reads one slot and
+// one key's bytes: the comparisons and the merge look up every question of a script.
+namespace nvram {
+
+class KeyTable {
+ public:
+  static constexpr std::uint32_t kMissing = UINT32_MAX;
+
+  // The number of the key, which is added when new.
+  std::uint32_t add(std::string_view key);
+
+  // The number of the key, or kMissing.
+  std::uint32_t find(std::string_view key) const;
+
+  std::size_t size() const { return start_.size() - 1; }
+  std::string_view key(std::uint32_t id) const {
+    return std::string_view(text_).substr(start_[id], start_[id + 1] - start_[id]);
+  }
+
+ private:
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t id = kMissing;  // kMissing: the slot is empty
+  };
+
+  std::size_t slot_of(std::string_view key, std::uint32_t hash) const;
+  void grow();
+
+  std::string text_;                       // every key, end to end
+  std::vector<std::size_t> start_{0};      // key i is text_[start_[i], start_[i + 1])
+  std::vector<Slot> slots_;                // open addressing; a power of two, at most half full
+};
+
+}  // namespace nvram
