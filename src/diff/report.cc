@@ -27,6 +27,21 @@ bool listed(const Row& r, const ReportOptions& options) {
   return options.all || r.status != Status::kSame;
 }
 
+// A row as the tools' formats write it: its two sides (either may be missing), the question that
+// names it (NEW's where there is one) and whether an update is meant to carry its value.
+struct RowSides {
+  const Question* o;
+  const Question* n;
+  const Question& named;
+  bool carry;
+};
+
+RowSides sides_of(const Report& rep, const Row& r) {
+  const Question* o = old_of(rep, r);
+  const Question* n = new_of(rep, r);
+  return RowSides{o, n, n ? *n : *o, wants_carry(rep, r)};
+}
+
 // ---------------------------------------------------------------------------------------------
 // Text.
 
@@ -212,10 +227,7 @@ std::string format_json(const Report& rep, const ReportOptions& options) {
   Json questions = Json::array();
   for (const Row& r : rep.rows) {
     if (!listed(r, options)) continue;
-    const Question* o = old_of(rep, r);
-    const Question* n = new_of(rep, r);
-    const Question& named = n ? *n : *o;
-    const bool carry = wants_carry(rep, r);
+    const auto [o, n, named, carry] = sides_of(rep, r);
     questions.push_back(Json{{"status", status_name(r.status)},
                              {"key", to_utf8(named.key)},
                              {"text", to_utf8(named.words.text)},
@@ -253,10 +265,7 @@ std::string format_csv(const Report& rep, const ReportOptions& options) {
       "old_key,old_text,old_copy\n";
   for (const Row& r : rep.rows) {
     if (!listed(r, options)) continue;
-    const Question* o = old_of(rep, r);
-    const Question* n = new_of(rep, r);
-    const Question& named = n ? *n : *o;
-    const bool carry = wants_carry(rep, r);
+    const auto [o, n, named, carry] = sides_of(rep, r);
     std::vector<std::string> fields{
         status_name(r.status),
         named.key,
