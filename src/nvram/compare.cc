@@ -12,6 +12,7 @@
 #include "script/reader.h"
 #include "script/record.h"
 #include "script/status.h"
+#include "script/string_block.h"
 
 namespace nvram {
 namespace {
@@ -25,9 +26,9 @@ constexpr char kLiveRecords[] = "biostemp.ini";
 // fields are kept end to end in one block, a record file's worth of lines at a time.
 class KeyValues {
  public:
-  std::size_t size() const { return (start_.size() - 1) / 2; }
-  std::string_view key(std::size_t i) const { return field(2 * i); }
-  std::string_view value(std::size_t i) const { return field(2 * i + 1); }
+  std::size_t size() const { return fields_.size() / 2; }
+  std::string_view key(std::size_t i) const { return fields_[2 * i]; }
+  std::string_view value(std::size_t i) const { return fields_[2 * i + 1]; }
 
   void add_line(std::string_view line) {
     enum { kBeforeKey, kInKey, kBetween, kInValue } state = kBeforeKey;
@@ -44,21 +45,12 @@ class KeyValues {
       if (c == '{') state = kInKey;
       if (c == '<') state = kInValue;
     }
-    add_field(std::string_view(key, key_size));
-    add_field(std::string_view(value, value_size));
+    fields_.add(std::string_view(key, key_size));
+    fields_.add(std::string_view(value, value_size));
   }
 
  private:
-  void add_field(std::string_view f) {
-    text_.append(f);
-    start_.push_back(text_.size());
-  }
-  std::string_view field(std::size_t f) const {
-    return std::string_view(text_).substr(start_[f], start_[f + 1] - start_[f]);
-  }
-
-  std::string text_;
-  std::vector<std::size_t> start_{0};  // field f is text_[start_[f], start_[f + 1])
+  StringBlock fields_;  // each line's key, then its value
 };
 
 bool read_records(const std::string& name, KeyValues& records) {

@@ -43,8 +43,7 @@ std::uint32_t KeyTable::add(std::string_view key) {
   if (s.id != kMissing) return s.id;
   s.hash = hash;
   s.id = static_cast<std::uint32_t>(size());
-  text_.append(key);
-  start_.push_back(text_.size());
+  keys_.add(key);
   return s.id;
 }
 

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "script/string_block.h"
+
 // A set of question keys, each numbered 0, 1, 2, ... in the order first added. The keys' bytes are
 // kept end to end in one block and the table holds only numbers, so a look-up reads one slot and
 // one key's bytes: the comparisons and the merge look up every question of a script.
@@ -21,10 +23,8 @@ class KeyTable {
   // The number of the key, or kMissing.
   std::uint32_t find(std::string_view key) const;
 
-  std::size_t size() const { return start_.size() - 1; }
-  std::string_view key(std::uint32_t id) const {
-    return std::string_view(text_).substr(start_[id], start_[id + 1] - start_[id]);
-  }
+  std::size_t size() const { return keys_.size(); }
+  std::string_view key(std::uint32_t id) const { return keys_[id]; }
 
  private:
   struct Slot {
@@ -35,8 +35,7 @@ class KeyTable {
   std::size_t slot_of(std::string_view key, std::uint32_t hash) const;
   void grow();
 
-  std::string text_;                       // every key, end to end
-  std::vector<std::size_t> start_{0};      // key i is text_[start_[i], start_[i + 1])
+  StringBlock keys_;                       // key i is keys_[i]
   std::vector<Slot> slots_;                // open addressing; a power of two, at most half full
 };
 

@@ -11,6 +11,7 @@
 #include "script/partner_search.h"
 #include "script/record.h"
 #include "script/status.h"
+#include "script/string_block.h"
 
 namespace nvram {
 
@@ -61,15 +62,22 @@ namespace {
 // order, so a line for the second copy alone would land on the first.
 class Pairing {
  public:
-  // Adds the next searched record's key; all are added before the first walked record is paired.
-  void add_searched(std::string_view key) {
+  // Adds the next searched record; all are added before the first walked record is paired.
+  void add_searched(std::string_view key, std::string_view current_value) {
     search_.add(key);
+    current_.add(current_value);
     walked_lines_.push_back(0);
     differs_.push_back(false);
   }
 
-  // First pass: pairs the next walked record.
-  RecordPair pair(std::size_t walked, std::string_view key, const ExclusionTable& excluded) {
+  // The current value of a searched record.
+  std::string_view current(long searched) const {
+    return current_[static_cast<std::size_t>(searched)];
+  }
+
+  // First pass: pairs the next walked record and notes whether it differs from its partner.
+  RecordPair pair(std::size_t walked, std::string_view key, std::string_view current_value,
+                  const ExclusionTable& excluded) {
     RecordPair p{walked, PartnerSearch::kNone, false, false};
     key_of_.push_back(PartnerSearch::kNone);
     if (is_excluded(key, excluded)) {
@@ -78,17 +86,14 @@ class Pairing {
     }
     long key_id = PartnerSearch::kNone;
     p.partner = search_.pair(key, &key_id);
-    if (key_id != PartnerSearch::kNone) {
-      key_of_.back() = key_id;
-      ++walked_lines_[static_cast<std::size_t>(key_id)];
+    if (key_id == PartnerSearch::kNone) return p;
+    key_of_.back() = key_id;
+    ++walked_lines_[static_cast<std::size_t>(key_id)];
+    if (p.partner != PartnerSearch::kNone && current(p.partner) != current_value) {
+      p.difference_line = true;
+      differs_[static_cast<std::size_t>(key_id)] = true;
     }
     return p;
-  }
-
-  // First pass: the paired record differs from its partner.
-  void mark_difference(RecordPair& p) {
-    p.difference_line = true;
-    differs_[static_cast<std::size_t>(key_of_[p.walked])] = true;
   }
 
   // Second pass.
@@ -102,6 +107,7 @@ class Pairing {
 
  private:
   PartnerSearch search_;
+  StringBlock current_;                      // per searched record
   std::vector<long> key_of_;               // per walked record: its key's first searched line
   std::vector<std::uint32_t> walked_lines_;  // per key (first searched line): walked lines
   std::vector<bool> differs_;                // per key: one of its pairs differs
@@ -113,15 +119,11 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
                                      const ExclusionTable& excluded) {
   Pairing pairing;
-  for (const RecordFields& r : searched) pairing.add_searched(r.key);
+  for (const RecordFields& r : searched) pairing.add_searched(r.key, r.current_value);
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    RecordPair p = pairing.pair(i, walked[i].key, excluded);
-    if (p.partner != PartnerSearch::kNone &&
-        searched[static_cast<std::size_t>(p.partner)].current_value != walked[i].current_value)
-      pairing.mark_difference(p);
-    pairs.push_back(p);
+    pairs.push_back(pairing.pair(i, walked[i].key, walked[i].current_value, excluded));
   }
   pairing.finish(pairs);
   return pairs;
@@ -129,30 +131,15 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
 
 namespace {
 
-// The current values of the searched record file, end to end in one block.
-struct CurrentValues {
-  std::string text;
-  std::vector<std::size_t> start{0};  // value i is text[start[i], start[i + 1])
-
-  void add(std::string_view value) {
-    text.append(value);
-    start.push_back(text.size());
-  }
-  std::string_view operator[](std::size_t i) const {
-    return std::string_view(text).substr(start[i], start[i + 1] - start[i]);
-  }
-};
-
 // The searched record file: the key and current value of every line. Returns false when a read
 // failed.
-bool load_searched(std::FILE* in, Pairing& pairing, CurrentValues& current) {
+bool load_searched(std::FILE* in, Pairing& pairing) {
   LineSource lines(in);
   std::string_view piece;
   FieldBuffer f;
   while (lines.next(piece)) {
     split_fields(piece, f);
-    pairing.add_searched(f.view(FieldBuffer::kKey));
-    current.add(f.view(FieldBuffer::kCurrent));
+    pairing.add_searched(f.view(FieldBuffer::kKey), f.view(FieldBuffer::kCurrent));
   }
   return std::ferror(in) == 0;
 }
@@ -187,8 +174,7 @@ int process_script_compare(const std::string& new_script, const std::string& dum
   }
 
   Pairing pairing;
-  CurrentValues searched_current;
-  if (!load_searched(searched.get(), pairing, searched_current)) {
+  if (!load_searched(searched.get(), pairing)) {
     print_cannot_read(searched_name);
     return kMissingFile;
   }
@@ -203,11 +189,8 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     std::string_view piece;
     while (lines.next(piece)) {
       split_fields(piece, w);
-      RecordPair p = pairing.pair(pairs.size(), w.view(FieldBuffer::kKey), excluded);
-      if (p.partner != PartnerSearch::kNone &&
-          searched_current[static_cast<std::size_t>(p.partner)] != w.view(FieldBuffer::kCurrent))
-        pairing.mark_difference(p);
-      pairs.push_back(p);
+      pairs.push_back(pairing.pair(pairs.size(), w.view(FieldBuffer::kKey),
+                                   w.view(FieldBuffer::kCurrent), excluded));
     }
   }
   const bool walked_whole = std::ferror(walked.get()) == 0;
@@ -222,7 +205,7 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     if (!p.difference_line) continue;
     split_fields(piece, w);
     diff.write(record_line(w.view(FieldBuffer::kKey), w.view(FieldBuffer::kDefault),
-                           searched_current[static_cast<std::size_t>(p.partner)]));
+                           pairing.current(p.partner)));
     ++count;
   }
 
