@@ -63,14 +63,6 @@ std::string_view next_line(std::string_view s, std::size_t& pos) {
 
 bool is_short(std::string_view line) { return line.size() <= 3; }
 
-bool is_number(std::string_view v) {
-  if (v.empty()) return false;
-  for (char c : v) {
-    if (!is_hex_digit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
 // Why a value does not fit a Value line of that shape.
 std::string misfit(std::string_view value, ValueLineShape shape) {
   if (value.empty() || value == "?") return "OLD has no value";
@@ -108,8 +100,10 @@ bool value_lands(std::string_view script, std::size_t setup_offset, const std::s
         block.emplace_back(option);
       }
       if (!option_block_takes(value, block)) {
+        // A number is what fits a bare Value line.
+        const bool number = value_fits(value, ValueLineShape::kBare);
         reason = value == "?" || value.empty() ? "OLD has no value"
-                 : is_number(value)             ? "NEW has no option [" + value + "]"
+                 : number                       ? "NEW has no option [" + value + "]"
                                                 : "NEW takes an option, OLD holds a text";
         return false;
       }
