@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "diff/diff.h"
@@ -42,13 +43,14 @@ bool load_exclusions(const std::string& name, ExclusionTable& table, std::string
 bool color_wanted(const std::string& mode) {
   if (mode == "always") return true;
   if (mode == "never") return false;
+  // Anyone who sets NO_COLOR (to anything but the empty text) wants no colour unless asked.
+  const char* no_color = std::getenv("NO_COLOR");
+  if (no_color && *no_color) return false;
   const char* term = std::getenv("TERM");
   return isatty(STDOUT_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
-}  // namespace
-
-int diff_main(int argc, char** argv) {
+int run(int argc, char** argv) {
   CLI::App app{
       "Compares two setup scripts as an update from OLD into NEW sees them: the questions whose\n"
       "current value differs, those that only one script holds, renamed questions, and the\n"
@@ -106,6 +108,17 @@ int diff_main(int argc, char** argv) {
     return trouble(std::string("cannot write the report: ") + std::strerror(errno));
   }
   return status;
+}
+
+}  // namespace
+
+int diff_main(int argc, char** argv) {
+  // The one exception that can reach here: a script too large for the memory at hand.
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return trouble("out of memory");
+  }
 }
 
 }  // namespace nvram::diff

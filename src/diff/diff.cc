@@ -1,44 +1,61 @@
 #include "diff/diff.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <unordered_map>
 #include <string_view>
 #include <utility>
 
-#include "script/file.h"
-#include "script/merge.h"
+#include "script/carry.h"
+#include "script/line_source.h"
 #include "script/reader.h"
 #include "script/record.h"
 #include "script/record_compare.h"
-#include "script/status.h"
 
 namespace nvram::diff {
 namespace {
 
-bool read_whole(const std::string& name, std::string& bytes, std::string& error) {
-  File in(name, "rb");
-  if (!in) {
+// Closes a descriptor that read_input() opened.
+struct Descriptor {
+  int fd;
+  bool owned;
+  ~Descriptor() {
+    if (owned) ::close(fd);
+  }
+};
+
+// Reads the input once, from its start to its end: a file, a pipe, a FIFO, or standard input
+// for "-". Nothing is opened twice, so a pipe gives what the file gives.
+bool read_input(const std::string& name, std::string& bytes, std::string& error) {
+  const bool standard_input = name == "-";
+  Descriptor in{standard_input ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC),
+                !standard_input};
+  if (in.fd < 0) {
+    in.owned = false;
     error = "cannot open " + name + ": " + std::strerror(errno);
     return false;
   }
   struct stat st;
-  if (fstat(fileno(in.get()), &st) == 0 && st.st_size > 0) {
+  if (fstat(in.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
     bytes.reserve(static_cast<std::size_t>(st.st_size));
   }
   char buf[1 << 16];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, in.get())) > 0) bytes.append(buf, n);
-  if (std::ferror(in.get())) {
-    error = "cannot read " + name + ": " + std::strerror(errno);
-    return false;
+  for (;;) {
+    const ssize_t n = ::read(in.fd, buf, sizeof buf);
+    if (n == 0) return true;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read " + name + ": " + std::strerror(errno);
+      return false;
+    }
+    bytes.append(buf, static_cast<std::size_t>(n));
   }
-  return true;
 }
 
 void number_copies(Script& s) {
@@ -53,66 +70,42 @@ void number_copies(Script& s) {
   for (std::size_t i = 0; i < s.questions.size(); ++i) s.questions[i].copies = *count[i];
 }
 
-std::string_view next_line(std::string_view s, std::size_t& pos) {
-  std::size_t end = s.find('\n', pos);
-  std::size_t next = end == std::string_view::npos ? s.size() : end + 1;
-  std::string_view line = s.substr(pos, next - pos);
-  pos = next;
-  return line.substr(0, line.find('\0'));
-}
-
-bool is_short(std::string_view line) { return line.size() <= 3; }
-
-// Why a value does not fit a Value line of that shape.
-std::string misfit(std::string_view value, ValueLineShape shape) {
-  if (value.empty() || value == "?") return "OLD has no value";
+// Why the update does not write the value into its question.
+std::string refusal_reason(const Carry& carry, const std::string& value) {
+  const bool no_value = value.empty() || value == "?";
+  switch (carry.refusal) {
+    case Refusal::kNoSetupLine:
+      return "the update cannot find this question by its name";
+    case Refusal::kNothingToTake:
+      return "NEW has no value line or options";
+    case Refusal::kOptionBlock:
+      // A number is what fits a bare Value line.
+      return no_value ? "OLD has no value"
+             : value_fits(value, ValueLineShape::kBare) ? "NEW has no option [" + value + "]"
+                                                        : "NEW takes an option, OLD holds a text";
+    case Refusal::kValueLine:
+    case Refusal::kNone:
+      break;
+  }
+  if (no_value) return "OLD has no value";
   if (value.front() == '"' && (value.size() < 2 || value.back() != '"')) {
     return "OLD text is too long to carry";
   }
-  if (shape == ValueLineShape::kText) return "NEW takes a text, OLD holds a number";
+  if (carry.shape == ValueLineShape::kText) return "NEW takes a text, OLD holds a number";
   if (value.front() == '"') return "NEW takes a number, OLD holds a text";
   return "NEW takes a number";
 }
 
-// Whether the merge writes `value` into the question whose Setup line starts at `setup_offset`:
-// its lines up to the first short line, where every Value line must fit the value and an option
-// block (from the Options line to its short line) must hold "[value]".
-bool value_lands(std::string_view script, std::size_t setup_offset, const std::string& value,
-                 std::string& reason) {
-  std::size_t pos = setup_offset;
-  next_line(script, pos);  // the Setup line
-  bool written = false;
-  while (pos < script.size()) {
-    std::string_view line = next_line(script, pos);
-    if (is_short(line)) break;
-    if (line.substr(0, 5) == "Value") {
-      ValueLineShape shape = value_line_shape(line);
-      if (!value_fits(value, shape)) {
-        reason = misfit(value, shape);
-        return false;
-      }
-      written = true;
-    } else if (line.substr(0, 5) == "Optio") {
-      std::vector<std::string> block{std::string(line)};
-      while (pos < script.size()) {
-        std::string_view option = next_line(script, pos);
-        if (is_short(option)) break;
-        block.emplace_back(option);
-      }
-      if (!option_block_takes(value, block)) {
-        // A number is what fits a bare Value line.
-        const bool number = value_fits(value, ValueLineShape::kBare);
-        reason = value == "?" || value.empty() ? "OLD has no value"
-                 : number                       ? "NEW has no option [" + value + "]"
-                                                : "NEW takes an option, OLD holds a text";
-        return false;
-      }
-      return true;
-    }
-  }
-  if (!written) reason = "NEW has no value line or options";
-  return written;
-}
+// nvram-diff's side of the carry walk: what became of each difference line.
+class CarryRecorder : public CarryVisitor {
+ public:
+  explicit CarryRecorder(std::size_t lines) : carries_(lines) {}
+  void done(const Carry& carry) override { carries_[carry.line] = carry; }
+  const Carry& operator[](std::size_t line) const { return carries_[line]; }
+
+ private:
+  std::vector<Carry> carries_;
+};
 
 Row make_row(Status status, std::size_t old_index, std::size_t new_index) {
   Row r;
@@ -128,8 +121,8 @@ const char* status_name(Status status) {
   switch (status) {
     case Status::kChanged: return "changed";
     case Status::kRenamed: return "renamed";
-    case Status::kOnlyOld: return "only-old";
-    case Status::kOnlyNew: return "only-new";
+    case Status::kOnlyOld: return "only_old";
+    case Status::kOnlyNew: return "only_new";
     case Status::kSame: break;
   }
   return "same";
@@ -137,11 +130,11 @@ const char* status_name(Status status) {
 
 bool load_script(const std::string& name, Script& script, std::string& error) {
   std::string bytes;
-  if (!read_whole(name, bytes, error)) return false;
+  if (!read_input(name, bytes, error)) return false;
   std::vector<ScriptRecord> records;
-  int count = 0;
-  if (read_script_records(name, records, count) != kOk) {
-    error = "cannot read " + name;
+  scan_script_records(bytes, records);
+  if (records.empty()) {
+    error = "no setup question in " + name;
     return false;
   }
   script.name = name;
@@ -152,7 +145,6 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
     RecordFields fields = split_record(r.line);
     Question q;
     q.key = std::move(fields.key);
-    q.setup_key = r.setup_key;
     q.value = std::move(fields.current_value);
     q.setup_offset = static_cast<std::size_t>(r.setup_offset);
     script.questions.push_back(std::move(q));
@@ -192,24 +184,20 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   }
   const std::vector<RecordPair> pairing = pair_records(walked, searched, excluded);
 
-  // What the merge writes: a key's difference lines go, in script order, to the NEW questions
-  // whose Setup line gives that key. A text holding '[', '}', '<', ... gives a longer key than the
-  // record file keeps, so its question gets no line.
-  std::unordered_map<std::string, std::vector<const std::string*>> lines_of_key;
+  // The difference lines of the update, in walk order, and what the update's own walk of NEW
+  // makes of them.
+  Differences differences;
+  std::vector<std::size_t> line_of(news.size(), Differences::kNone);
   for (std::size_t i = 0; i < news.size(); ++i) {
-    if (pairing[i].difference_line) {
-      lines_of_key[news[i].key].push_back(&olds[static_cast<std::size_t>(pairing[i].partner)].value);
-    }
+    if (!pairing[i].difference_line) continue;
+    const std::string& value = olds[static_cast<std::size_t>(pairing[i].partner)].value;
+    line_of[i] = differences.size();
+    differences.add(news[i].key, value, value == news[i].value);
   }
-  std::vector<const std::string*> written(news.size(), nullptr);
-  if (!lines_of_key.empty()) {
-    std::unordered_map<std::string, std::size_t> handed;
-    for (std::size_t i = 0; i < news.size(); ++i) {
-      auto it = lines_of_key.find(news[i].setup_key);
-      if (it == lines_of_key.end()) continue;
-      std::size_t& k = handed[news[i].setup_key];
-      if (k < it->second.size()) written[i] = it->second[k++];
-    }
+  CarryRecorder carries(differences.size());
+  if (differences.size() > 0) {
+    LineSource lines(new_script.bytes);
+    walk_carry(lines, differences, carries);
   }
 
   std::vector<bool> old_paired(olds.size(), false);
@@ -233,12 +221,12 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
       continue;
     }
     Row r = make_row(Status::kChanged, j, i);
-    if (!written[i] && news[i].setup_key != news[i].key) {
-      r.reason = "the update cannot find this question by its name";
-    } else if (!written[i] || *written[i] != olds[j].value) {
-      r.reason = "the update writes the value of another copy of this question here";
+    const Carry& carry = carries[line_of[i]];
+    if (carry.refusal != Refusal::kNoSetupLine && carry.setup_offset != news[i].setup_offset) {
+      r.reason = "the update writes this value into another question";
     } else {
-      r.carried = value_lands(new_script.bytes, news[i].setup_offset, olds[j].value, r.reason);
+      r.carried = carry.carried();
+      if (!r.carried) r.reason = refusal_reason(carry, olds[j].value);
     }
     changed.push_back(std::move(r));
   }
@@ -287,7 +275,11 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   c.only_new = only_new.size();
   for (const auto& [key, n] : excluded_keys) c.excluded += std::max(n.first, n.second);
   for (const Row& r : changed) c.not_carried += r.carried ? 0 : 1;
-  for (const Row& r : renamed) c.not_carried += r.reason.empty() ? 0 : 1;
+  for (const Row& r : renamed) {
+    const bool differs = olds[r.old_index].value != news[r.new_index].value;
+    c.differing_renamed += differs ? 1 : 0;
+    c.not_carried += r.reason.empty() ? 0 : 1;
+  }
 
   report.rows.clear();
   for (auto* part : {&changed, &renamed, &only_old, &only_new, &same}) {

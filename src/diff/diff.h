@@ -15,7 +15,6 @@ namespace nvram::diff {
 // One question of a script: its record and its words.
 struct Question {
   std::string key;
-  std::string setup_key;  // the key by which the merge finds the question's Setup line
   std::string value;  // the record's current value
   std::size_t setup_offset = 0;
   int copy = 1;    // the how-manieth question of this key in its script
@@ -51,6 +50,7 @@ struct Row {
 struct Counts {
   std::size_t same = 0, changed = 0, renamed = 0, only_old = 0, only_new = 0, not_carried = 0,
               excluded = 0;
+  std::size_t differing_renamed = 0;  // renamed questions whose values differ
 };
 
 struct Report {
@@ -58,13 +58,16 @@ struct Report {
   std::vector<Row> rows;  // changed, renamed, only in OLD, only in NEW, same; each in script order
   Counts counts;
   bool differs() const {
-    return counts.changed + counts.renamed + counts.only_old + counts.only_new > 0;
+    return counts.changed + counts.differing_renamed + counts.only_old + counts.only_new +
+               counts.not_carried >
+           0;
   }
 };
 
-// Reads a setup script: its records (by the script reader's rules), with the words of each
-// question and the stamp line. Returns false with a one-line message in `error` when the file
-// cannot be opened or read.
+// Reads a setup script, once, from a file, a pipe, a FIFO or standard input ("-"): its records
+// (by the script reader's rules), with the words of each question and the stamp line. Returns
+// false with a one-line message in `error` when the input cannot be opened or read, or holds no
+// setup question.
 bool load_script(const std::string& name, Script& script, std::string& error);
 
 // Reads the words of a question of the script, once.

@@ -4,11 +4,17 @@
 
 namespace nvram {
 
+LineSource::LineSource(std::string_view bytes)
+    : in_(nullptr), buf_(bytes.data()), len_(bytes.size()) {
+  buf_has_nul_ = std::memchr(buf_, '\0', len_) != nullptr;
+}
+
 bool LineSource::fill() {
   if (pos_ < len_) return true;
+  if (!in_) return false;  // the bytes in memory are all delivered
   pos_ = 0;
-  len_ = std::fread(buf_, 1, sizeof buf_, in_);
-  buf_has_nul_ = std::memchr(buf_, '\0', len_) != nullptr;
+  len_ = std::fread(storage_, 1, sizeof storage_, in_);
+  buf_has_nul_ = std::memchr(storage_, '\0', len_) != nullptr;
   return len_ > 0;
 }
 
@@ -45,9 +51,12 @@ bool LineSource::next(std::string_view& piece) {
   offset_ = consumed_;
   consumed_ += n;
   whole_ = std::string_view(data, n);
+  line_start_ = next_starts_line_;
+  next_starts_line_ = data[n - 1] == '\n';
   const void* nul = has_nul ? std::memchr(data, '\0', n) : nullptr;
   if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
   piece = std::string_view(data, n);
+  text_size_ = n;
   return true;
 }
 

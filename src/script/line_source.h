@@ -19,7 +19,9 @@ inline constexpr std::size_t kMaxPiece = kLineBuffer - 1;
 class LineSource {
  public:
   // Does not own the stream.
-  explicit LineSource(std::FILE* in) : in_(in) {}
+  explicit LineSource(std::FILE* in) : in_(in), buf_(storage_) {}
+  // Reads the bytes of a file already in memory; they must outlive the source.
+  explicit LineSource(std::string_view bytes);
   LineSource(const LineSource&) = delete;
   LineSource& operator=(const LineSource&) = delete;
 
@@ -34,11 +36,17 @@ class LineSource {
   // The byte offset in the file of the first byte of the piece that next() delivered last.
   std::uint64_t offset() const { return offset_; }
 
+  // Whether the piece that next() delivered last is a short line: a whole line (not the last piece
+  // of a longer one) of at most 3 bytes with its line end, counted up to its first NUL. An empty
+  // line is one; the last piece of a line longer than 299 bytes never is.
+  bool is_short() const { return line_start_ && text_size_ <= 3; }
+
  private:
   bool fill();
 
   std::FILE* in_;
-  char buf_[1 << 16];
+  const char* buf_;              // storage_, or the bytes in memory
+  char storage_[1 << 16];
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
   bool buf_has_nul_ = false;     // buf_ holds a NUL byte somewhere
@@ -46,6 +54,9 @@ class LineSource {
   std::string_view whole_;       // the last piece, in buf_ or in piece_
   std::uint64_t offset_ = 0;
   std::uint64_t consumed_ = 0;  // bytes delivered in pieces so far
+  bool line_start_ = false;      // the last piece begins a line
+  bool next_starts_line_ = true;
+  std::size_t text_size_ = 0;
 };
 
 }  // namespace nvram

@@ -1,78 +1,19 @@
 #include "script/merge.h"
 
-#include <cstdint>
 #include <cstdio>
 #include <string_view>
 #include <vector>
 
+#include "script/carry.h"
 #include "script/file.h"
-#include "script/key_table.h"
 #include "script/line_source.h"
+#include "script/reader.h"
 #include "script/record.h"
+#include "script/record_compare.h"
 #include "script/status.h"
 
 namespace nvram {
 namespace {
-
-// The difference lines of each question key, in file order. A key's lines are applied in order,
-// so the used ones are always the first `used` of them.
-struct KeyValues {
-  std::vector<std::string> values;
-  std::size_t used = 0;
-};
-
-struct DifferenceIndex {
-  KeyTable keys;
-  std::vector<KeyValues> values;  // by key number
-
-  void add(std::string_view key, std::string value) {
-    const std::uint32_t id = keys.add(key);
-    if (id == values.size()) values.emplace_back();
-    values[id].values.push_back(std::move(value));
-  }
-};
-
-// Takes a difference line apart: CR, LF or '/' completes the line; '}', ']' and '>' close the open
-// field; any other byte is stored in the open field (if any, and while it holds fewer than 63) and
-// then '{', '[' and '<' open the key, the default value and the current value. A line that is
-// never completed (a last line without line end, the first pieces of an overlong line) takes no
-// part. The default value plays no part in the merge and is not kept.
-void index_difference_line(std::string_view line, DifferenceIndex& index) {
-  std::string key, default_value, current_value;
-  std::string* field = nullptr;
-  for (char c : line) {
-    if (c == '\r' || c == '\n' || c == '/') {
-      index.add(key, std::move(current_value));
-      return;
-    }
-    if (c == '}' || c == ']' || c == '>') {
-      field = nullptr;
-      continue;
-    }
-    if (field && field->size() < kFieldMax) *field += c;
-    if (c == '{') field = &key;
-    else if (c == '[') field = &default_value;
-    else if (c == '<') field = &current_value;
-  }
-}
-
-void load_differences(std::FILE* in, DifferenceIndex& index) {
-  LineSource lines(in);
-  std::string_view piece;
-  while (lines.next(piece)) index_difference_line(piece, index);
-}
-
-// The value of the first unused difference line of the key, now used; nullptr when none is left.
-const std::string* apply_difference(std::string_view key, DifferenceIndex& index) {
-  const std::uint32_t id = index.keys.find(key);
-  if (id == KeyTable::kMissing) return nullptr;
-  KeyValues& kv = index.values[id];
-  if (kv.used == kv.values.size()) return nullptr;
-  return &kv.values[kv.used++];
-}
-
-// An empty line, or one byte of text, with its line end.
-bool is_short(std::string_view line) { return line.size() <= 3; }
 
 // One line of an option block, given as its text up to its first NUL (which the tests read) and
 // as the whole piece (which is written). The marker position is the byte before the first '['. In
@@ -105,22 +46,18 @@ void write_option_line(std::string_view line, std::string_view whole, const std:
   out.write(text);
 }
 
-void print_not_carried(const std::string& key, const std::string& value) {
-  std::printf("Not carried: %s = %s\r\n", key.c_str(), value.c_str());
-}
-
 // A Value line takes the value in its own shape: everything up to its first '=' (looked for
 // before the line end) is kept, then the number bare or between '<' and '>', or the text with its
 // escapes undone, and a line feed. A bare line without such an '=' keeps the whole line and the
 // value follows on a line of its own. A value that does not fit the line leaves it whole and
-// returns false.
-bool write_value_line(std::string_view line, std::string_view whole, const std::string& value,
-                      OutFile& out) {
-  const ValueLineShape shape = value_line_shape(line);
-  if (!value_fits(value, shape)) {
+// is written whole.
+void write_value_line(std::string_view line, std::string_view whole, const std::string& value,
+                      bool fits, OutFile& out) {
+  if (!fits) {
     out.write(whole);
-    return false;
+    return;
   }
+  const ValueLineShape shape = value_line_shape(line);
   std::size_t equals = line_text(line).find('=');
   out.write(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
   switch (shape) {
@@ -137,133 +74,80 @@ bool write_value_line(std::string_view line, std::string_view whole, const std::
       break;
   }
   out.write("\n");
-  return true;
 }
 
-// An option block held back until its end, so that it is rewritten only when one of its lines
-// can take the value.
-struct OptionBlock {
-  std::vector<std::string> lines;   // each up to its first NUL
-  std::vector<std::string> pieces;  // whole
+// The merge's side of the carry walk: writes every piece, rewritten where the walk says a value is
+// taken, and keeps the refusals in order for "Not carried".
+class MergeWriter : public CarryVisitor {
+ public:
+  explicit MergeWriter(OutFile& out) : out_(out) {}
 
-  void add(std::string_view line, std::string_view whole) {
-    lines.emplace_back(line);
-    pieces.emplace_back(whole);
+  void pass(std::string_view whole) override { out_.write(whole); }
+  void value_line(std::string_view line, std::string_view whole, const std::string& value,
+                  bool fits) override {
+    write_value_line(line, whole, value, fits, out_);
   }
-  bool empty() const { return pieces.empty(); }
+  void option_block(const OptionBlock& block, const std::string& value, bool takes) override {
+    for (std::size_t i = 0; i < block.pieces.size(); ++i) {
+      if (takes) write_option_line(block.lines[i], block.pieces[i], value, out_);
+      else out_.write(block.pieces[i]);
+    }
+  }
+  void refused(const Carry& carry, Refusal) override { refused_.push_back(carry.line); }
+
+  // The difference line of each refusal, in the order met.
+  const std::vector<std::size_t>& refusals() const { return refused_; }
+
+ private:
+  OutFile& out_;
+  std::vector<std::size_t> refused_;
 };
 
-// Writes the block, rewritten when it can take the value and unchanged otherwise, and empties it.
-void write_option_block(OptionBlock& block, const std::string& key, const std::string& value,
-                        OutFile& out) {
-  const bool takes = option_block_takes(value, block.lines);
-  for (std::size_t i = 0; i < block.pieces.size(); ++i) {
-    if (takes) write_option_line(block.lines[i], block.pieces[i], value, out);
-    else out.write(block.pieces[i]);
+// Names every refused difference line, "Not carried: %s = %s\r\n", unless the question that
+// the line was made for already holds its value. Which question that is, is read from the script's
+// records, once, and only when something was refused.
+void name_refusals(std::FILE* script, const std::vector<std::size_t>& refusals,
+                   Differences& differences) {
+  if (refusals.empty()) return;
+  std::vector<ScriptRecord> records;
+  if (std::fseek(script, 0, SEEK_SET) == 0 && scan_script_records(script, records)) {
+    std::vector<std::string> keys, values;
+    keys.reserve(records.size());
+    values.reserve(records.size());
+    for (const ScriptRecord& r : records) {
+      RecordFields fields = split_record(r.line);
+      keys.push_back(std::move(fields.key));
+      values.push_back(std::move(fields.current_value));
+    }
+    differences.mark_held(keys, values);
   }
-  if (!takes) print_not_carried(key, value);
-  block.lines.clear();
-  block.pieces.clear();
+  for (std::size_t line : refusals) {
+    if (differences.held(line)) continue;
+    const std::string key(differences.key(line));
+    std::printf("Not carried: %s = %s\r\n", key.c_str(), differences.value(line).c_str());
+  }
 }
 
 }  // namespace
 
-ValueLineShape value_line_shape(std::string_view line) {
-  const std::string_view text = line_text(line);
-  std::size_t at = text.find('=');
-  if (at == std::string_view::npos) return ValueLineShape::kBare;
-  at = text.find_first_not_of(" \t", at + 1);
-  if (at == std::string_view::npos) return ValueLineShape::kBare;
-  if (text[at] == '<') return ValueLineShape::kAngled;
-  if (text[at] == '"' && text.find('"', at + 1) != std::string_view::npos) {
-    return ValueLineShape::kText;
-  }
-  return ValueLineShape::kBare;
-}
-
-bool value_fits(std::string_view value, ValueLineShape shape) {
-  if (shape == ValueLineShape::kText) {
-    return value.size() >= 2 && value.front() == '"' && value.back() == '"';
-  }
-  if (value.empty()) return false;
-  for (char c : value) {
-    if (!is_hex_digit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
-bool option_block_takes(std::string_view value, const std::vector<std::string>& block_lines) {
-  std::string pattern;
-  pattern.reserve(value.size() + 2);
-  pattern.append(1, '[').append(value).append(1, ']');
-  for (const std::string& line : block_lines) {
-    if (!is_short(line) && line.find(pattern) != std::string::npos) return true;
-  }
-  return false;
-}
-
 int use_different_create_merged(const std::string& script, const std::string& difference_file,
                                 const std::string& output) {
   File in(script, "rb");
-  File differences(difference_file, "rb");
+  File difference_lines(difference_file, "rb");
   OutFile out(output, "wb");
-  if (!in || !differences || !out) {
+  if (!in || !difference_lines || !out) {
     std::fputs("can't open file\n", stdout);
     return kMissingFile;
   }
 
-  DifferenceIndex index;
-  load_differences(differences.get(), index);
-  if (std::ferror(differences.get())) {
+  Differences differences;
+  if (!read_differences(difference_lines.get(), differences)) {
     print_cannot_read(difference_file);
     return kMissingFile;
   }
-
-  enum class Phase { kCopy, kRewrite, kOptionBlock };
-  Phase phase = Phase::kCopy;
-  std::string matched_key;
-  std::string matched;
-  OptionBlock block;
+  MergeWriter writer(out);
   LineSource lines(in.get());
-  std::string_view line;  // up to its first NUL: what the tests read
-  while (lines.next(line)) {
-    const std::string_view whole = lines.whole();  // what is written
-    switch (phase) {
-      case Phase::kCopy:
-        out.write(whole);
-        if (starts_with(line, "Setup")) {
-          char key[kFieldMax];
-          const std::string_view key_view(key, question_key(line, key));
-          if (const std::string* value = apply_difference(key_view, index)) {
-            matched_key = key_view;
-            matched = *value;
-            phase = Phase::kRewrite;
-          }
-        }
-        break;
-      case Phase::kRewrite:
-        if (starts_with(line, "Optio")) {
-          block.add(line, whole);
-          phase = Phase::kOptionBlock;
-        } else if (starts_with(line, "Value")) {
-          if (!write_value_line(line, whole, matched, out)) print_not_carried(matched_key, matched);
-        } else {
-          out.write(whole);
-          if (is_short(line)) phase = Phase::kCopy;
-        }
-        break;
-      case Phase::kOptionBlock:
-        if (is_short(line)) {
-          write_option_block(block, matched_key, matched, out);
-          out.write(whole);
-          phase = Phase::kCopy;
-        } else {
-          block.add(line, whole);
-        }
-        break;
-    }
-  }
-  if (!block.empty()) write_option_block(block, matched_key, matched, out);
+  walk_carry(lines, differences, writer);
   // A script cut short by a read error must not pass for the whole merged script.
   const bool read_failed = std::ferror(in.get()) != 0;
   if (!out.finish()) return kMissingFile;
@@ -271,7 +155,9 @@ int use_different_create_merged(const std::string& script, const std::string& di
     print_cannot_read(script);
     return kMissingFile;
   }
+  name_refusals(in.get(), writer.refusals(), differences);
   return kOk;
 }
 
 }  // namespace nvram
+

@@ -188,11 +188,10 @@ std::string record_text(const Record& r) {
 
 // Reads the script from its first line to its end and hands every record it writes, in order, to
 // emit(const Record&): those closed by a blank line (counted in `closed`) and, at the end of the
-// script, one still open (not counted). Returns false when a read failed: the records are then
-// those of a part of the script, and the one still open at the failure is not handed over.
-template <class Emit>
-bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
-  LineSource lines(script);
+// script, one still open (not counted) unless `whole` says that a read failed: the records are
+// then those of a part of the script, and the one still open at the failure is not handed over.
+template <class Emit, class Whole>
+bool scan_script(LineSource& lines, int& closed, Whole&& whole, Emit&& emit) {
   State state = State::kBetweenQuestions;
   Record r;
   closed = 0;
@@ -231,9 +230,19 @@ bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
         break;
     }
   }
-  if (std::ferror(script) != 0) return false;
+  if (!whole()) return false;
   if (r.open) emit(r);  // ended by the end of the script: not counted
   return true;
+}
+
+template <class Emit>
+bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
+  LineSource lines(script);
+  return scan_script(lines, closed, [script] { return std::ferror(script) == 0; }, emit);
+}
+
+ScriptRecord script_record(const Record& r) {
+  return ScriptRecord{record_text(r), r.setup_offset, std::string(r.key.view())};
 }
 
 }  // namespace
@@ -279,9 +288,8 @@ int read_script_records(const std::string& script_name, std::vector<ScriptRecord
   }
   std::vector<ScriptRecord> read;
   int closed = 0;
-  const bool read_whole = scan_script(script.get(), closed, [&read](const Record& r) {
-    read.push_back(ScriptRecord{record_text(r), r.setup_offset, std::string(r.key.view())});
-  });
+  const bool read_whole = scan_script(script.get(), closed,
+                                      [&read](const Record& r) { read.push_back(script_record(r)); });
   if (!read_whole) {
     print_cannot_read(script_name);
     return kMissingFile;
@@ -289,6 +297,19 @@ int read_script_records(const std::string& script_name, std::vector<ScriptRecord
   records = std::move(read);
   record_count = closed;
   return kOk;
+}
+
+bool scan_script_records(std::FILE* script, std::vector<ScriptRecord>& records) {
+  int closed = 0;
+  return scan_script(script, closed, [&records](const Record& r) { records.push_back(script_record(r)); });
+}
+
+int scan_script_records(std::string_view bytes, std::vector<ScriptRecord>& records) {
+  LineSource lines(bytes);
+  int closed = 0;
+  scan_script(lines, closed, [] { return true; },
+              [&records](const Record& r) { records.push_back(script_record(r)); });
+  return closed;
 }
 
 }  // namespace nvram

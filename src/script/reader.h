@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The setup-script reader: turns a setup script into its record file, one line
@@ -30,5 +32,13 @@ struct ScriptRecord {
 // leaving both out-parameters untouched.
 int read_script_records(const std::string& script_name, std::vector<ScriptRecord>& records,
                         int& record_count);
+
+// The same from an open stream, read from where it stands; `records` receives them after what it
+// holds. Returns false when the stream cannot be read to its end (the records are then those of
+// a part of it). Prints nothing.
+bool scan_script_records(std::FILE* script, std::vector<ScriptRecord>& records);
+
+// The same from a script already in memory; returns the count of records closed by a blank line.
+int scan_script_records(std::string_view bytes, std::vector<ScriptRecord>& records);
 
 }  // namespace nvram

@@ -51,6 +51,8 @@ std::vector<std::string> model_pieces(const std::string& bytes) {
 struct Piece {
   std::string raw;
   std::string text;
+  bool starts_line = true;
+  bool is_short() const { return starts_line && text.size() <= 3; }  // a long line's tail is not
 };
 
 std::vector<Piece> model_raw_pieces(const std::string& bytes) {
@@ -64,6 +66,7 @@ std::vector<Piece> model_raw_pieces(const std::string& bytes) {
     Piece p;
     p.raw = bytes.substr(start, i - start);
     p.text = p.raw.substr(0, p.raw.find('\0'));
+    p.starts_line = start == 0 || bytes[start - 1] == '\n';
     out.push_back(p);
   }
   return out;
@@ -345,6 +348,27 @@ std::string model_unescape(const std::string& v) {
   return out;
 }
 
+struct Record {
+  std::string key, def, cur;
+};
+
+Record model_split(const std::string& line) {
+  Record r;
+  std::string* field = nullptr;
+  for (char c : line) {
+    if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
+    if (c == '}' || c == ']') {
+      field = nullptr;
+      continue;
+    }
+    if (field != nullptr && field->size() < static_cast<std::size_t>(kLimit)) *field += c;
+    if (c == '{') field = &r.key;
+    if (c == '<') field = &r.cur;
+    if (c == '[') field = &r.def;
+  }
+  return r;
+}
+
 struct Merged {
   std::string bytes;
   std::string printed;
@@ -356,9 +380,19 @@ Merged model_merge(const std::string& script, const std::string& difference) {
   std::vector<bool> used(diff.size(), false);
   Merged out;
   std::string matched;
-  std::string key;
+  std::size_t line = 0;  // the difference line applied last
   bool rewriting = false;
-  auto not_carried = [&] { out.printed += "Not carried: " + key + " = " + matched + "\r\n"; };
+  bool written = false;       // into the question being rewritten
+  bool refused_here = false;  // by one of its Value lines or its option block
+  std::vector<std::size_t> refused;
+  auto not_carried = [&] {
+    refused.push_back(line);
+    refused_here = true;
+  };
+  auto end_question = [&] {
+    if (!written && !refused_here) not_carried();
+    rewriting = false;
+  };
 
   // One line of an option block that is rewritten: only its marker position changes (and the
   // byte before it in the equals shift), or a '*' goes in ahead of the '['.
@@ -399,6 +433,7 @@ Merged model_merge(const std::string& script, const std::string& difference) {
         if (close != std::string::npos && (end == std::string::npos || close < end)) kind = 't';
       }
     }
+    if ((model_number(matched) && kind != 't') || (model_is_text(matched) && kind == 't')) written = true;
     if (model_number(matched) && kind == 'b') {
       if (eq == std::string::npos) return p.raw + matched + "\n";
       return p.raw.substr(0, eq + 1) + matched + "\n";
@@ -420,15 +455,16 @@ Merged model_merge(const std::string& script, const std::string& difference) {
         if (!diff[d].complete || diff[d].key != k || used[d]) continue;
         used[d] = true;
         matched = diff[d].current;
-        key = k;
+        line = d;
         rewriting = true;
+        written = refused_here = false;
         break;
       }
     } else if (model_begins(p.text, "Optio")) {
       // The block runs to its short line (or the end of the script); it is rewritten only
       // when one of its lines offers the value.
       std::size_t end = i;
-      while (end < pieces.size() && (end == i || pieces[end].text.size() > 3)) ++end;
+      while (end < pieces.size() && (end == i || !pieces[end].is_short())) ++end;
       std::size_t last = end < pieces.size() ? end : end - 1;
       bool offered = false;
       for (std::size_t j = i; j <= last; ++j) {
@@ -436,15 +472,40 @@ Merged model_merge(const std::string& script, const std::string& difference) {
       }
       for (std::size_t j = i; j < end; ++j) out.bytes += offered ? block_line(pieces[j]) : pieces[j].raw;
       if (!offered) not_carried();
+      written = written || offered;
       if (end < pieces.size()) out.bytes += pieces[end].raw;
-      rewriting = false;
+      end_question();
       i = end;
     } else if (model_begins(p.text, "Value")) {
       out.bytes += value_line(p);
     } else {
       out.bytes += p.raw;
-      if (p.text.size() <= 3) rewriting = false;
+      if (p.is_short()) end_question();
     }
+  }
+  if (rewriting) end_question();
+  for (std::size_t d = 0; d < diff.size(); ++d) {
+    if (diff[d].complete && !used[d]) refused.push_back(d);
+  }
+  // Silent where the question that the line was made for (the n-th record of its key for the
+  // n-th line) already holds the value.
+  std::vector<bool> held(diff.size(), false);
+  if (!refused.empty()) {
+    std::map<std::string, std::vector<std::string>> values_of_key;
+    for (const std::string& record : model_pieces(model_convert(script).records)) {
+      Record r = model_split(record);
+      values_of_key[r.key].push_back(r.cur);
+    }
+    std::map<std::string, std::size_t> nth;
+    for (std::size_t d = 0; d < diff.size(); ++d) {
+      if (!diff[d].complete) continue;
+      const std::size_t n = nth[diff[d].key]++;
+      const auto& values = values_of_key[diff[d].key];
+      held[d] = n < values.size() && values[n] == diff[d].current;
+    }
+  }
+  for (std::size_t d : refused) {
+    if (!held[d]) out.printed += "Not carried: " + diff[d].key + " = " + diff[d].current + "\r\n";
   }
   return out;
 }
@@ -474,27 +535,6 @@ bool model_excluded(const std::string& key, const std::vector<std::string>& entr
     if (e == k) return true;
   }
   return false;
-}
-
-struct Record {
-  std::string key, def, cur;
-};
-
-Record model_split(const std::string& line) {
-  Record r;
-  std::string* field = nullptr;
-  for (char c : line) {
-    if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
-    if (c == '}' || c == ']') {
-      field = nullptr;
-      continue;
-    }
-    if (field != nullptr && field->size() < static_cast<std::size_t>(kLimit)) *field += c;
-    if (c == '{') field = &r.key;
-    if (c == '<') field = &r.cur;
-    if (c == '[') field = &r.def;
-  }
-  return r;
 }
 
 struct Compared {

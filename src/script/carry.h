@@ -1,0 +1,135 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "script/key_table.h"
+#include "script/line_source.h"
+
+// How the settings of a difference file reach the questions of a setup script: the one walk that
+// both the merge (which writes merged.txt from it) and nvram-diff (which reports from it) follow.
+namespace nvram {
+
+// The shape of a Value line's value, read from the first byte after the line's first '=' (looked
+// for before its first CR or LF) that is not a blank or tab: '<' an angled number
+// ("Value\t=<4500>"), '"' with a second '"' before the line end a text ("Value =\"INT33D5\""),
+// anything else, or no '=', a bare value ("Value =05 // Seconds").
+enum class ValueLineShape { kBare, kAngled, kText };
+ValueLineShape value_line_shape(std::string_view value_line);
+
+// Whether a Value line of that shape can take the value: a number (one or more hexadecimal
+// digits) into a bare or angled line, a text (a value that begins and ends with '"') into a text
+// line. Everything else (an empty value, "?", a text cut to its hash, a text into a number or a
+// number into a text) does not fit.
+bool value_fits(std::string_view value, ValueLineShape shape);
+
+// The lines of a difference file, each a question key and the value to carry, handed out to the
+// Setup lines of that key in file order, each line at most once.
+class Differences {
+ public:
+  static constexpr std::size_t kNone = SIZE_MAX;
+
+  // Adds the next line. `held`: the question that the line was made for already holds the value
+  // (a copy of a repeated question listed with its own value), so leaving it is no loss.
+  void add(std::string_view key, std::string value, bool held = false);
+
+  std::size_t size() const { return lines_.size(); }
+  std::string_view key(std::size_t line) const { return keys_.key(lines_[line].key); }
+  const std::string& value(std::size_t line) const { return lines_[line].value; }
+  bool held(std::size_t line) const { return lines_[line].held; }
+
+  // The first line of the key not handed out yet, now handed out; kNone when none is left.
+  std::size_t take(std::string_view key);
+  bool taken(std::size_t line) const { return lines_[line].nth < by_key_[lines_[line].key].taken; }
+
+  // Marks the lines whose question already holds their value. The n-th line of a key was made for
+  // the n-th question of that key in the script's records; `record_keys` and `record_values` are
+  // those records' keys and current values, in script order.
+  void mark_held(const std::vector<std::string>& record_keys,
+                 const std::vector<std::string>& record_values);
+
+ private:
+  struct Line {
+    std::uint32_t key;
+    std::uint32_t nth;  // the how-manieth line of its key, from 0
+    std::string value;
+    bool held;
+  };
+  struct KeyLines {
+    std::vector<std::uint32_t> lines;
+    std::size_t taken = 0;
+  };
+  KeyTable keys_;
+  std::vector<KeyLines> by_key_;  // by key number
+  std::vector<Line> lines_;
+};
+
+// Reads the lines of a difference file with the merge's field parser: CR, LF or '/' completes a
+// line; '}', ']' and '>' close the open field; any other byte is stored in the open field (if any,
+// and while it holds fewer than 63) and then '{', '[' and '<' open the key, the default value and
+// the current value. A line never completed (a last line without line end, the first pieces of an
+// overlong line) takes no part. Returns false when the file cannot be read to its end.
+bool read_differences(std::FILE* in, Differences& differences);
+
+// Why a question does not take the value of its difference line.
+enum class Refusal {
+  kNone,
+  kValueLine,      // a Value line of another shape (Carry::shape)
+  kOptionBlock,    // an option block without "[value]"
+  kNothingToTake,  // the question has no Value line or option block before its short line
+  kNoSetupLine,    // no Setup line took the difference line
+};
+
+// What became of one difference line.
+struct Carry {
+  std::size_t line = 0;            // in the difference file
+  std::uint64_t setup_offset = 0;  // of the Setup line that took it (not for kNoSetupLine)
+  std::size_t taken = 0;           // Value lines and option blocks that took the value
+  Refusal refusal = Refusal::kNone;  // the first refusal met
+  ValueLineShape shape = ValueLineShape::kBare;  // of the Value line, for kValueLine
+  bool carried() const { return taken > 0 && refusal == Refusal::kNone; }
+};
+
+// An option block, held back until its end: from the Options line to the line before its short
+// line.
+struct OptionBlock {
+  std::vector<std::string> lines;   // each up to its first NUL: what the tests read
+  std::vector<std::string> pieces;  // whole: what is written
+};
+
+// What the walk tells, in script order.
+class CarryVisitor {
+ public:
+  virtual ~CarryVisitor() = default;
+  // A piece of the script that no value is written into.
+  virtual void pass(std::string_view whole) { (void)whole; }
+  // A Value line of a question that took a difference line, and whether the value fits it.
+  virtual void value_line(std::string_view line, std::string_view whole, const std::string& value,
+                          bool fits) {
+    (void)line, (void)whole, (void)value, (void)fits;
+  }
+  // An option block of such a question, and whether it takes the value.
+  virtual void option_block(const OptionBlock& block, const std::string& value, bool takes) {
+    (void)block, (void)value, (void)takes;
+  }
+  // A refusal as it is met (a Value line or option block), or at the end of a question that took
+  // nothing, or, after the script's end, for each line that no Setup line took.
+  virtual void refused(const Carry& carry, Refusal refusal) { (void)carry, (void)refusal; }
+  // A question that took a difference line, after its last line; after the script's end, each
+  // line that no Setup line took.
+  virtual void done(const Carry& carry) { (void)carry; }
+};
+
+// Walks the script's pieces. A Setup line (its key by question_key()) takes the first line of its
+// key not taken yet; until the question's first short line (LineSource::is_short()) each of its
+// Value lines takes the value when it fits the line's shape, and its first option block (from the
+// Options line to its short line) takes it when "[value]" occurs in one of its lines. The rewrite
+// ends at the short line, or at the end of the option block. A read error ends the walk like the
+// end of the script; the caller tells the two apart.
+void walk_carry(LineSource& lines, Differences& differences, CarryVisitor& visitor);
+
+}  // namespace nvram
