@@ -104,8 +104,8 @@ got = [(r["status"], r["text"], r["copy"], r["old_shown"], r["new_shown"], r["ca
 assert got == [("changed", "Fast Boot", "2", "Enabled [01]", "Disabled [00]", "yes"),
                ("changed", "Boot Delay", "1", "4500", '"long"', "no"),
                ("renamed", "tCL 38", "1", "Enabled [01]", "Enabled [01]", ""),
-               ("only-old", "Legacy", "1", "Disabled [00]", "", ""),
-               ("only-new", "Logo", "1", "", "Enabled [01]", ""),
+               ("only_old", "Legacy", "1", "Disabled [00]", "", ""),
+               ("only_new", "Logo", "1", "", "Enabled [01]", ""),
                ("same", "Quiet Boot", "1", "Disabled [00]", "Disabled [00]", ""),
                ("same", "Fast Boot", "1", "Enabled [01]", "Enabled [01]", "")], got
 PY

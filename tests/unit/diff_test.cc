@@ -73,9 +73,9 @@ TEST(NvramDiff, RealExportsNameEveryDifferenceInWords) {
                 "Extreme Memory Profile(XMP) | Disabled [00] | Profile 2 [02]",
                 "Round Trip Latency (2 of 2) | Disabled [01] | Enabled [02]",
                 "Turn Around Timing Training (2 of 2) | Disabled [01] | Auto [00]"}));
-  EXPECT_EQ(rows_of(doc, "only-new"),
+  EXPECT_EQ(rows_of(doc, "only_new"),
             (std::vector<std::string>{"Boot Option #1 (4 of 4) | Windows Boot Manager (P6: WDC WDS120G2G0A-00JH30 [00]"}));
-  EXPECT_TRUE(rows_of(doc, "only-old").empty());
+  EXPECT_TRUE(rows_of(doc, "only_old").empty());
 
   std::size_t renamed = 0;
   for (const Json& q : doc["questions"]) {
@@ -145,8 +145,8 @@ TEST(NvramDiff, ShapesOfRealExports) {
   EXPECT_EQ(why, (std::map<std::string, std::string>{{"Speeds", "NEW has no option [02]"},
                                                      {"Mode", "NEW takes a number, OLD holds a text"}}));
   EXPECT_EQ(rows_of(doc, "renamed"), (std::vector<std::string>{"tCL 38 | 0 | 0"}));
-  EXPECT_EQ(rows_of(doc, "only-old"), (std::vector<std::string>{"Legacy | 1"}));
-  EXPECT_EQ(rows_of(doc, "only-new"), (std::vector<std::string>{"Boot Logo | On [01]"}));
+  EXPECT_EQ(rows_of(doc, "only_old"), (std::vector<std::string>{"Legacy | 1"}));
+  EXPECT_EQ(rows_of(doc, "only_new"), (std::vector<std::string>{"Boot Logo | On [01]"}));
   EXPECT_EQ(doc["summary"]["excluded"], 1);
   EXPECT_EQ(doc["summary"]["not_carried"], 2);
 }
@@ -160,19 +160,22 @@ struct Spec {
   int kind;      // 0 option, 1 bare number, 2 angled number, 3 text
   int value;     // option index or number; for a text, an index into a few words
   int options;   // for an option question
+  int help = 0;  // length of a help line ahead of the value; 0 for none
 };
 
 std::string render(const Spec& s) {
   static const char* kWords[] = {"COM1", "COM2", "", "\\_SB.PC00"};
   std::string out = "Setup Question\t= " + s.name + "\r\nToken\t=" + std::to_string(s.place) +
                     "\t// Do NOT change this line\r\nOffset\t=" + std::to_string(s.place % 7) + "\r\nWidth\t=01\r\n";
+  if (s.help > 0) out += "Help String\t= " + std::string(static_cast<std::size_t>(s.help), 'a') + "x\r\n";
   char code[16];
   switch (s.kind) {
     case 0:
       for (int i = 0; i < s.options; ++i) {
         std::snprintf(code, sizeof code, "%02X", i);
         out += (i == 0 ? "Options\t=" : "         ") + std::string(i == s.value ? "*" : "") + "[" + code + "]Option " +
-               std::to_string(i) + (i == 0 ? "\t// Move \"*\" to the desired Option" : "") + "\r\n";
+               std::to_string(i) + (i == 0 ? "\t// Move \"*\" to the desired Option" : "") +
+               (i == 1 && s.help > 0 ? std::string(static_cast<std::size_t>(s.help), '-') : "") + "\r\n";
       }
       break;
     case 1:
@@ -206,6 +209,7 @@ std::vector<std::string> current_values(const std::string& name) {
 // Runs the update on old.txt and new.txt of the current directory as -u does, and returns the
 // records of merged.txt whose value differs from new.txt's; `listed` gets the records that
 // nvram-diff lists as changed and carried, `not_carried` counts its changed rows that are not.
+// Each of those must be one of the update's "Not carried" lines, and the update names no other.
 std::set<std::size_t> update_writes(std::set<std::size_t>& listed, std::size_t& not_carried) {
   // The update, step by step as -u runs it.
   int count = 0, diffs = 0;
@@ -214,7 +218,8 @@ std::set<std::size_t> update_writes(std::set<std::size_t>& listed, std::size_t& 
   EXPECT_EQ(nvram::process_script_convert("old.txt", count), 0);
   EXPECT_EQ(nvram::process_script_compare("new.txt", "old.txt", diffs), 0);
   EXPECT_EQ(nvram::use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt"), 0);
-  testing::internal::GetCapturedStdout();
+  const std::string printed = testing::internal::GetCapturedStdout();
+  std::multiset<std::string> named;
   const auto before = current_values("new.txt");
   const auto after = current_values("merged.txt");
   if (before.size() != after.size()) ADD_FAILURE() << "merged.txt has other records than new.txt";
@@ -242,8 +247,15 @@ std::set<std::size_t> update_writes(std::set<std::size_t>& listed, std::size_t& 
       listed.insert(index.at({q["new"]["key"], q["new"]["copy"]}));
     } else {
       ++not_carried;
+      named.insert("Not carried: " + q["new"]["key"].get<std::string>() + " = " +
+                   q["old"]["value"].get<std::string>() + "\r\n");
     }
   }
+  std::multiset<std::string> lines;
+  for (std::size_t at = 0, end; (end = printed.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.insert(printed.substr(at, end + 1 - at));
+  }
+  EXPECT_EQ(named, lines);
   return written;
 }
 
@@ -260,18 +272,22 @@ TEST(NvramDiff, ChangedAndCarriedIsExactlyWhatTheUpdateWrites) {
     std::vector<Spec> news, olds;
     const int n = 1 + pick(14);
     for (int i = 0; i < n; ++i) {
-      Spec s{names[pick(name_count)], 100 + i, pick(4), 0, 2 + pick(3)};
+      // Some help lines run past one piece; the 302-byte one ends in a piece of 3 bytes.
+      const int help = pick(4) == 0 ? (pick(2) ? 285 : 200 + pick(500)) : 0;
+      Spec s{names[pick(name_count)], 100 + i, pick(4), 0, 2 + pick(3), help};
       s.value = s.kind == 0 ? pick(s.options) : pick(4);
       news.push_back(s);
     }
     for (const Spec& s : news) {
       Spec o = s;
       switch (pick(8)) {
-        case 0: continue;  // only in NEW
+        case 0:  // only in NEW (an OLD without questions is refused, as the update refuses it)
+          if (!olds.empty() || &s != &news.back()) continue;
+          break;
         case 1: o.value = o.kind == 0 ? pick(o.options + 2) : pick(5); break;  // maybe no such option
         case 2: o.kind = pick(4); o.value = pick(4); break;                     // maybe another kind
         case 3: o.name += " 2"; break;                                          // renamed
-        case 4: olds.push_back(Spec{names[pick(name_count)], 300 + pick(9), pick(4), pick(2), 2}); break;
+        case 4: olds.push_back(Spec{names[pick(name_count)], 300 + pick(9), pick(4), pick(2), 2, 0}); break;
         default: o.value = o.kind == 0 ? pick(o.options) : pick(4);
       }
       olds.push_back(o);
