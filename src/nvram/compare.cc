@@ -100,10 +100,13 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   std::remove(kLiveScript);
   if (int rc = run_tool(tool, {"/o", "/s", kLiveScript})) return rc;
 
-  int saved_count = 0;
-  int live_count = 0;
-  if (int rc = process_script_convert(saved, saved_count)) return rc;
-  if (int rc = process_script_convert(kLiveScript, live_count)) return rc;
+  int saved_count = 0, saved_written = 0;
+  int live_count = 0, live_written = 0;
+  if (int rc = process_script_convert(saved, saved_count, &saved_written)) return rc;
+  if (int rc = process_script_convert(kLiveScript, live_count, &live_written)) return rc;
+  // An empty or foreign script would otherwise compare as "no difference".
+  if (int rc = check_setup_question(saved, saved_written)) return rc;
+  if (int rc = check_setup_question(kLiveScript, live_written)) return rc;
 
   std::puts("\r\nMiscompare Notification\r");
   KeyValues live;

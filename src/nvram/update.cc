@@ -42,13 +42,19 @@ int cmd_update(const Args& args, ToolRunner& tool) {
     return kMissingFile;
   }
 
-  int update_count = 0;
-  int dumped_count = 0;
+  int update_count = 0, update_written = 0;
+  int dumped_count = 0, dumped_written = 0;
   int differences = 0;
-  if (process_script_convert(update, update_count) != kOk) {
-    if (int rc = process_script_convert(update, update_count)) return rc;
+  if (process_script_convert(update, update_count, &update_written) != kOk) {
+    if (int rc = process_script_convert(update, update_count, &update_written)) return rc;
   }
-  if (int rc = process_script_convert(dumped, dumped_count)) return rc;
+  if (int rc = process_script_convert(dumped, dumped_count, &dumped_written)) return rc;
+  // A script without a question would carry no setting and import the new script as it stands.
+  if (check_setup_question(update, update_written) || check_setup_question(dumped, dumped_written)) {
+    std::remove(record_file_name(update).c_str());
+    std::remove(record_file_name(dumped).c_str());
+    return kMissingFile;
+  }
   if (int rc = process_script_compare(update, dumped, differences)) return rc;
   if (int rc = use_different_create_merged(update, kDifferences, kMerged)) return rc;
 

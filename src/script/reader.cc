@@ -247,7 +247,8 @@ ScriptRecord script_record(const Record& r) {
 
 }  // namespace
 
-int process_script_convert(const std::string& script_name, int& record_count) {
+int process_script_convert(const std::string& script_name, int& record_count,
+                           int* records_written) {
   File script(script_name, "rb");
   if (!script) {
     print_cannot_open(script_name);
@@ -266,9 +267,12 @@ int process_script_convert(const std::string& script_name, int& record_count) {
   }
 
   int closed = 0;
+  int written = 0;
   // A read error is not the end of the script: the records would be those of a part of it.
-  const bool read_whole =
-      scan_script(script.get(), closed, [&out](const Record& r) { out.write(record_text(r)); });
+  const bool read_whole = scan_script(script.get(), closed, [&out, &written](const Record& r) {
+    out.write(record_text(r));
+    ++written;
+  });
   script.close();
   if (!out.finish()) return kMissingFile;
   if (!read_whole) {
@@ -276,7 +280,14 @@ int process_script_convert(const std::string& script_name, int& record_count) {
     return kMissingFile;
   }
   record_count = closed;
+  if (records_written) *records_written = written;
   return kOk;
+}
+
+int check_setup_question(const std::string& script_name, int records_written) {
+  if (records_written > 0) return kOk;
+  std::printf("Error, no setup question in %s\r\n", script_name.c_str());
+  return kMissingFile;
 }
 
 int read_script_records(const std::string& script_name, std::vector<ScriptRecord>& records,

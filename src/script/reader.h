@@ -13,8 +13,14 @@ namespace nvram {
 // Converts a setup script into its record file (named by record_file_name()). Returns 0, or 3
 // after printing its message: the script or the record file cannot be opened, the script cannot be
 // read to its end, or the record file cannot be written whole. On success stores the number of
-// records closed by a blank line.
-int process_script_convert(const std::string& script_name, int& record_count);
+// records closed by a blank line, and in `records_written` (when given) the number of records
+// written, the one still open at the script's end included.
+int process_script_convert(const std::string& script_name, int& record_count,
+                           int* records_written = nullptr);
+
+// A script from which the conversion wrote no record holds no setup question, which is an error:
+// prints "Error, no setup question in %s\r\n" with the name and returns 3; returns 0 otherwise.
+int check_setup_question(const std::string& script_name, int records_written);
 
 // One record of a setup script, as the converter writes it.
 struct ScriptRecord {
