@@ -115,6 +115,23 @@ run_nvram -c saved.txt
 expect_status 3
 expect_stdout 'Error, cannot open file biostemp.sh\r\n'
 
+begin_case "a saved script or live export without a setup question: status 3, files left"
+exclude ''
+: >"$WORK/empty.txt"
+q A 00 01 >"$FAKE/export"
+run_nvram -c empty.txt
+expect_status 3
+expect_stdout 'Error, no setup question in empty.txt\r\n'
+expect_files Exclude.txt empty.txt empty.ini biostemp.sh biostemp.ini
+cp /etc/passwd "$WORK/saved.txt"
+cp /etc/group "$FAKE/export"
+run_nvram -c saved.txt
+expect_stdout 'Error, no setup question in saved.txt\r\n'
+q A 00 01 >"$WORK/saved.txt"
+run_nvram -c saved.txt
+expect_status 3
+expect_stdout 'Error, no setup question in biostemp.sh\r\n'
+
 for name in biostemp.sh biostemp.txt ./biostemp.sh saved.ini biostemp.ini; do
   begin_case "file name conflict: -c $name"
   exclude ''

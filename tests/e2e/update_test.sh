@@ -90,6 +90,31 @@ expect_status 3
 expect_stdout 'Error, cannot open file new.txt\r\nError, cannot open file new.txt\r\n'
 expect_files Exclude.txt old.txt
 
+begin_case "a script without a setup question: status 3, record files removed, nothing merged"
+for empty in new old; do
+  scripts
+  printf 'not a setup script\r\n' >"$WORK/$empty.txt"
+  printf 'kept' | tee "$WORK/Difftemp.ini" >"$WORK/merged.txt"
+  run_nvram -u old.txt new.txt
+  expect_status 3
+  expect_stdout "Error, no setup question in $empty.txt\r\n"
+  expect_files Exclude.txt old.txt new.txt Difftemp.ini merged.txt
+  expect_file merged.txt 'kept'
+  expect_tool_words
+done
+
+begin_case "a help line of 302 bytes does not end its question: the value is carried"
+help="Help String	= $(printf 'a%.0s' $(seq 285))x"
+crlf 'Setup Question = Boot Delay' "$help" 'Value	=01' '' >"$WORK/new.txt"
+crlf 'Setup Question = Boot Delay' 'Value	=05' '' >"$WORK/old.txt"
+: >"$WORK/Exclude.txt"
+run_nvram -u old.txt new.txt
+expect_status 0
+expect_stdout ''
+expect_file merged.txt "Setup Question = Boot Delay\r\n$help\r\nValue	=05\n\r\n"
+(cd "$WORK" && "$NVRAM_DIFF_BIN" --format json old.txt new.txt) | grep -q '"carried": true' ||
+  fail "nvram-diff does not call it carried"
+
 begin_case "no Exclude.txt"
 scripts
 rm "$WORK/Exclude.txt"
