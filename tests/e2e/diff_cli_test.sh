@@ -93,6 +93,40 @@ expect_status 0; grep -q -- '--exclude FILE' "$OUT_FILE" || fail "--help: $(cat 
 run_diff --version
 expect_status 0; expect_stdout 'nvram-diff 1.01\n'
 
+begin_case "each input read once: a pipe, a FIFO and standard input give what the file gives"
+scripts
+run_diff --format json old.txt new.txt
+cp "$OUT_FILE" "$FAKE/from-files"
+(cd "$WORK" && "$NVRAM_DIFF_BIN" --format json <(cat old.txt) - <new.txt >"$OUT_FILE" 2>"$FAKE/stderr")
+expect_status 1
+sed 's/"file": "[^"]*"/"file": ""/' "$FAKE/from-files" >"$FAKE/want"
+sed 's/"file": "[^"]*"/"file": ""/' "$OUT_FILE" | cmp -s - "$FAKE/want" || fail "a pipe and - differ from the files"
+mkfifo "$WORK/fifo"
+(cat "$WORK/old.txt" >"$WORK/fifo" &)
+(cd "$WORK" && timeout 10 "$NVRAM_DIFF_BIN" --format json fifo new.txt >"$OUT_FILE" 2>"$FAKE/stderr")
+sed 's/"file": "[^"]*"/"file": ""/' "$OUT_FILE" | cmp -s - "$FAKE/want" || fail "a FIFO differs from the file"
+
+begin_case "no setup question, or no memory for the input: one line, status 2"
+scripts
+cp /etc/passwd /etc/group "$WORK/"
+run_diff passwd group
+expect_status 2; expect_one_error_line 'no setup question in passwd$'
+run_diff old.txt group
+expect_status 2; expect_one_error_line 'no setup question in group$'
+# A sanitizer's runtime cannot start under a limit on address space.
+if ! grep -q -a __asan_init "$NVRAM_DIFF_BIN"; then
+  (cd "$WORK" && ulimit -v 400000 && exec "$NVRAM_DIFF_BIN" /dev/zero new.txt >"$OUT_FILE" 2>"$FAKE/stderr" </dev/null)
+  STATUS=$?
+  expect_status 2; expect_one_error_line 'out of memory$'
+fi
+
+begin_case "renamed questions that agree are listed, but are no difference"
+question 'tCL 40' 14 01 >"$WORK/old.txt"
+question 'tCL 38' 14 01 >"$WORK/new.txt"
+run_diff old.txt new.txt
+expect_status 0
+grep -q '^Renamed: 1$' "$OUT_FILE" || fail "renamed not listed: $(cat "$OUT_FILE")"
+
 begin_case "CSV for tools; colour only when asked or on a terminal"
 scripts
 run_diff --format csv --all old.txt new.txt
@@ -113,5 +147,10 @@ run_diff old.txt new.txt
 grep -q $'\x1b' "$OUT_FILE" && fail "colour on a file"
 run_diff --color always old.txt new.txt
 grep -q $'^\x1b\\[1mChanged: 2\x1b\\[0m$' "$OUT_FILE" || fail "no colour with --color always"
+(cd "$WORK" && script -qec "$NVRAM_DIFF_BIN old.txt new.txt" /dev/null >"$OUT_FILE" 2>&1 </dev/null)
+grep -q $'\x1b' "$OUT_FILE" || fail "no colour on a terminal"
+(cd "$WORK" && NO_COLOR=1 script -qec "$NVRAM_DIFF_BIN old.txt new.txt" /dev/null >"$OUT_FILE" 2>&1 </dev/null)
+grep -q 'Changed: 2' "$OUT_FILE" || fail "no report on a terminal: $(cat "$OUT_FILE")"
+grep -q $'\x1b' "$OUT_FILE" && fail "colour on a terminal with NO_COLOR set"
 
 finish
