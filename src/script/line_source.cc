@@ -6,7 +6,7 @@ namespace nvram {
 
 LineSource::LineSource(std::string_view bytes)
     : in_(nullptr), buf_(bytes.data()), len_(bytes.size()) {
-  buf_has_nul_ = std::memchr(buf_, '\0', len_) != nullptr;
+  buf_has_nul_ = len_ > 0 && std::memchr(buf_, '\0', len_) != nullptr;
 }
 
 bool LineSource::fill() {
