@@ -10,7 +10,6 @@
 #include "script/record.h"
 #include "script/record_compare.h"
 #include "script/status.h"
-#include "script/string_block.h"
 
 namespace nvram {
 namespace {
@@ -46,22 +45,18 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   int update_count = 0;
   int dumped_count = 0;
   int differences = 0;
-  StringBlock update_places, dumped_places;
-  if (process_script_convert(update, update_count, &update_places) != kOk) {
-    if (int rc = process_script_convert(update, update_count, &update_places)) return rc;
+  int update_written = 0, dumped_written = 0;
+  if (process_script_convert(update, update_count, &update_written) != kOk) {
+    if (int rc = process_script_convert(update, update_count, &update_written)) return rc;
   }
-  if (int rc = process_script_convert(dumped, dumped_count, &dumped_places)) return rc;
+  if (int rc = process_script_convert(dumped, dumped_count, &dumped_written)) return rc;
   // A script without a question would carry no setting and import the new script as it stands.
-  if (check_setup_question(update, update_places.size()) ||
-      check_setup_question(dumped, dumped_places.size())) {
+  if (check_setup_question(update, update_written) || check_setup_question(dumped, dumped_written)) {
     std::remove(record_file_name(update).c_str());
     std::remove(record_file_name(dumped).c_str());
     return kMissingFile;
   }
-  if (int rc = process_script_compare(update, dumped, differences, &update_places,
-                                      &dumped_places)) {
-    return rc;
-  }
+  if (int rc = process_script_compare(update, dumped, differences)) return rc;
   if (int rc = use_different_create_merged(update, kDifferences, kMerged)) return rc;
 
   std::vector<std::string> words = {"/i", "/q", "/s", kMerged};

@@ -133,9 +133,9 @@ void walk_carry(LineSource& lines, Differences& differences, CarryVisitor& visit
       case Phase::kCopy:
         visitor.pass(whole);
         if (starts_with(line, "Setup")) {
-          char raw[kFieldMax], key[kFieldMax];
-          const std::size_t taken = differences.take(
-              std::string_view(key, written_key(std::string_view(raw, question_key(line, raw)), key)));
+          char key[kFieldMax];
+          const std::size_t taken =
+              differences.take(std::string_view(key, written_question_key(line, key)));
           if (taken != Differences::kNone) {
             carry = Carry{};
             carry.line = taken;
