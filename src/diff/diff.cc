@@ -99,7 +99,7 @@ std::string refusal_reason(const Carry& carry, const std::string& value) {
 class CarryRecorder : public CarryVisitor {
  public:
   explicit CarryRecorder(std::size_t lines) : carries_(lines) {}
-  void done(const Carry& carry) override { carries_[carry.line] = carry; }
+  void done(const Carry& carry) { carries_[carry.line] = carry; }
   const Carry& operator[](std::size_t line) const { return carries_[line]; }
 
  private:

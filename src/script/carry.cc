@@ -5,7 +5,6 @@
 #include "script/record.h"
 
 namespace nvram {
-namespace {
 
 bool option_block_takes(const std::string& value, const OptionBlock& block) {
   std::string pattern;
@@ -17,10 +16,7 @@ bool option_block_takes(const std::string& value, const OptionBlock& block) {
   return false;
 }
 
-void refuse(Carry& carry, Refusal refusal, CarryVisitor& visitor) {
-  if (carry.refusal == Refusal::kNone) carry.refusal = refusal;
-  visitor.refused(carry, refusal);
-}
+namespace {
 
 void index_difference_line(std::string_view line, Differences& differences) {
   std::string key, default_value, current_value;
@@ -101,91 +97,6 @@ bool read_differences(std::FILE* in, Differences& differences) {
   std::string_view piece;
   while (lines.next(piece)) index_difference_line(piece, differences);
   return std::ferror(in) == 0;
-}
-
-void walk_carry(LineSource& lines, Differences& differences, CarryVisitor& visitor) {
-  enum class Phase { kCopy, kRewrite, kOptionBlock };
-  Phase phase = Phase::kCopy;
-  Carry carry;
-  std::string value;
-  OptionBlock block;
-  // The question's rewrite ends: its option block is judged and the question is reported.
-  auto end_question = [&]() {
-    if (!block.pieces.empty()) {
-      const bool takes = option_block_takes(value, block);
-      visitor.option_block(block, value, takes);
-      if (takes) ++carry.taken;
-      else refuse(carry, Refusal::kOptionBlock, visitor);
-      block.lines.clear();
-      block.pieces.clear();
-    }
-    if (carry.taken == 0 && carry.refusal == Refusal::kNone) {
-      refuse(carry, Refusal::kNothingToTake, visitor);
-    }
-    visitor.done(carry);
-    phase = Phase::kCopy;
-  };
-
-  std::string_view line;  // up to its first NUL: what the tests read
-  while (lines.next(line)) {
-    const std::string_view whole = lines.whole();
-    switch (phase) {
-      case Phase::kCopy:
-        visitor.pass(whole);
-        if (starts_with(line, "Setup")) {
-          char key[kFieldMax];
-          const std::size_t taken =
-              differences.take(std::string_view(key, written_question_key(line, key)));
-          if (taken != Differences::kNone) {
-            carry = Carry{};
-            carry.line = taken;
-            carry.setup_offset = lines.offset();
-            value = differences.value(taken);
-            phase = Phase::kRewrite;
-          }
-        }
-        break;
-      case Phase::kRewrite:
-        if (starts_with(line, "Optio")) {
-          block.lines.emplace_back(line);
-          block.pieces.emplace_back(whole);
-          phase = Phase::kOptionBlock;
-        } else if (starts_with(line, "Value")) {
-          const ValueLineShape shape = value_line_shape(line);
-          const bool fits = value_fits(value, shape);
-          visitor.value_line(line, whole, value, fits);
-          if (fits) {
-            ++carry.taken;
-          } else {
-            if (carry.refusal == Refusal::kNone) carry.shape = shape;
-            refuse(carry, Refusal::kValueLine, visitor);
-          }
-        } else {
-          visitor.pass(whole);
-          if (lines.is_short()) end_question();
-        }
-        break;
-      case Phase::kOptionBlock:
-        if (lines.is_short()) {
-          end_question();
-          visitor.pass(whole);
-        } else {
-          block.lines.emplace_back(line);
-          block.pieces.emplace_back(whole);
-        }
-        break;
-    }
-  }
-  if (phase != Phase::kCopy) end_question();
-
-  // The lines that no Setup line took, in file order.
-  for (std::size_t i = 0; i < differences.size(); ++i) {
-    if (differences.taken(i)) continue;
-    Carry none;
-    none.line = i;
-    refuse(none, Refusal::kNoSetupLine, visitor);
-    visitor.done(none);
-  }
 }
 
 }  // namespace nvram

@@ -9,6 +9,7 @@
 
 #include "script/key_table.h"
 #include "script/line_source.h"
+#include "script/record.h"
 
 // How the settings of a difference file reach the questions of a setup script: the one walk that
 // both the merge (which writes merged.txt from it) and nvram-diff (which reports from it) follow.
@@ -101,35 +102,126 @@ struct OptionBlock {
   std::vector<std::string> pieces;  // whole: what is written
 };
 
-// What the walk tells, in script order.
+// Whether an option block takes the value: "[value]" occurs in one of its lines.
+bool option_block_takes(const std::string& value, const OptionBlock& block);
+
+// What the walk tells, in script order. A visitor derives from this and hides the calls it wants;
+// the walk is a template over the visitor, so that passing a piece costs no indirect call.
 class CarryVisitor {
  public:
-  virtual ~CarryVisitor() = default;
   // A piece of the script that no value is written into.
-  virtual void pass(std::string_view whole) { (void)whole; }
+  void pass(std::string_view whole) { (void)whole; }
   // A Value line of a question that took a difference line, and whether the value fits it.
-  virtual void value_line(std::string_view line, std::string_view whole, const std::string& value,
-                          bool fits) {
+  void value_line(std::string_view line, std::string_view whole, const std::string& value,
+                  bool fits) {
     (void)line, (void)whole, (void)value, (void)fits;
   }
   // An option block of such a question, and whether it takes the value.
-  virtual void option_block(const OptionBlock& block, const std::string& value, bool takes) {
+  void option_block(const OptionBlock& block, const std::string& value, bool takes) {
     (void)block, (void)value, (void)takes;
   }
   // A refusal as it is met (a Value line or option block), or at the end of a question that took
   // nothing, or, after the script's end, for each line that no Setup line took.
-  virtual void refused(const Carry& carry, Refusal refusal) { (void)carry, (void)refusal; }
+  void refused(const Carry& carry, Refusal refusal) { (void)carry, (void)refusal; }
   // A question that took a difference line, after its last line; after the script's end, each
   // line that no Setup line took.
-  virtual void done(const Carry& carry) { (void)carry; }
+  void done(const Carry& carry) { (void)carry; }
 };
 
-// Walks the script's pieces. A Setup line (its key by question_key()) takes the first line of its
-// key not taken yet; until the question's first short line (LineSource::is_short()) each of its
-// Value lines takes the value when it fits the line's shape, and its first option block (from the
-// Options line to its short line) takes it when "[value]" occurs in one of its lines. The rewrite
-// ends at the short line, or at the end of the option block. A read error ends the walk like the
-// end of the script; the caller tells the two apart.
-void walk_carry(LineSource& lines, Differences& differences, CarryVisitor& visitor);
+// Walks the script's pieces. A Setup line (its key by written_question_key()) takes the first line
+// of its key not taken yet; until the question's first short line (LineSource::is_short()) each of
+// its Value lines takes the value when it fits the line's shape, and its first option block (from
+// the Options line to its short line) takes it when "[value]" occurs in one of its lines. The
+// rewrite ends at the short line, or at the end of the option block. A read error ends the walk
+// like the end of the script; the caller tells the two apart.
+template <class Visitor>
+void walk_carry(LineSource& lines, Differences& differences, Visitor& visitor) {
+  enum class Phase { kCopy, kRewrite, kOptionBlock };
+  Phase phase = Phase::kCopy;
+  Carry carry;
+  std::string value;
+  OptionBlock block;
+  auto refuse = [&visitor](Carry& c, Refusal refusal) {
+    if (c.refusal == Refusal::kNone) c.refusal = refusal;
+    visitor.refused(c, refusal);
+  };
+  // The question's rewrite ends: its option block is judged and the question is reported.
+  auto end_question = [&]() {
+    if (!block.pieces.empty()) {
+      const bool takes = option_block_takes(value, block);
+      visitor.option_block(block, value, takes);
+      if (takes) ++carry.taken;
+      else refuse(carry, Refusal::kOptionBlock);
+      block.lines.clear();
+      block.pieces.clear();
+    }
+    if (carry.taken == 0 && carry.refusal == Refusal::kNone) {
+      refuse(carry, Refusal::kNothingToTake);
+    }
+    visitor.done(carry);
+    phase = Phase::kCopy;
+  };
+
+  std::string_view line;  // up to its first NUL: what the tests read
+  while (lines.next(line)) {
+    const std::string_view whole = lines.whole();
+    switch (phase) {
+      case Phase::kCopy:
+        visitor.pass(whole);
+        if (starts_with(line, "Setup")) {
+          char key[kFieldMax];
+          const std::size_t taken =
+              differences.take(std::string_view(key, written_question_key(line, key)));
+          if (taken != Differences::kNone) {
+            carry = Carry{};
+            carry.line = taken;
+            carry.setup_offset = lines.offset();
+            value = differences.value(taken);
+            phase = Phase::kRewrite;
+          }
+        }
+        break;
+      case Phase::kRewrite:
+        if (starts_with(line, "Optio")) {
+          block.lines.emplace_back(line);
+          block.pieces.emplace_back(whole);
+          phase = Phase::kOptionBlock;
+        } else if (starts_with(line, "Value")) {
+          const ValueLineShape shape = value_line_shape(line);
+          const bool fits = value_fits(value, shape);
+          visitor.value_line(line, whole, value, fits);
+          if (fits) {
+            ++carry.taken;
+          } else {
+            if (carry.refusal == Refusal::kNone) carry.shape = shape;
+            refuse(carry, Refusal::kValueLine);
+          }
+        } else {
+          visitor.pass(whole);
+          if (lines.is_short()) end_question();
+        }
+        break;
+      case Phase::kOptionBlock:
+        if (lines.is_short()) {
+          end_question();
+          visitor.pass(whole);
+        } else {
+          block.lines.emplace_back(line);
+          block.pieces.emplace_back(whole);
+        }
+        break;
+    }
+  }
+  if (phase != Phase::kCopy) end_question();
+
+  // The lines that no Setup line took, in file order.
+  for (std::size_t i = 0; i < differences.size(); ++i) {
+    if (differences.taken(i)) continue;
+    Carry none;
+    none.line = i;
+    refuse(none, Refusal::kNoSetupLine);
+    visitor.done(none);
+  }
+}
 
 }  // namespace nvram

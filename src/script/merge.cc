@@ -82,18 +82,18 @@ class MergeWriter : public CarryVisitor {
  public:
   explicit MergeWriter(OutFile& out) : out_(out) {}
 
-  void pass(std::string_view whole) override { out_.write(whole); }
+  void pass(std::string_view whole) { out_.write(whole); }
   void value_line(std::string_view line, std::string_view whole, const std::string& value,
-                  bool fits) override {
+                  bool fits) {
     write_value_line(line, whole, value, fits, out_);
   }
-  void option_block(const OptionBlock& block, const std::string& value, bool takes) override {
+  void option_block(const OptionBlock& block, const std::string& value, bool takes) {
     for (std::size_t i = 0; i < block.pieces.size(); ++i) {
       if (takes) write_option_line(block.lines[i], block.pieces[i], value, out_);
       else out_.write(block.pieces[i]);
     }
   }
-  void refused(const Carry& carry, Refusal) override { refused_.push_back(carry.line); }
+  void refused(const Carry& carry, Refusal) { refused_.push_back(carry.line); }
 
   // The difference line of each refusal, in the order met.
   const std::vector<std::size_t>& refusals() const { return refused_; }
