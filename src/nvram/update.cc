@@ -29,7 +29,7 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   // The resource and defaults files go to the tool only as a pair.
   const bool resources = args.at(4) && args.at(5);
 
-  std::vector<std::string> inputs = {dumped, update, kExclusionFile};
+  std::vector<std::string> inputs = {dumped, update, kExclusionFile, kToolFile};
   if (resources) {
     inputs.emplace_back(args.at(4));
     inputs.emplace_back(args.at(5));
@@ -45,11 +45,16 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   int update_count = 0;
   int dumped_count = 0;
   int differences = 0;
-  if (process_script_convert(update, update_count) != kOk) {
-    if (int rc = process_script_convert(update, update_count)) return rc;
+  // The records are compared through the files this run wrote: another run that shares a script
+  // may replace or remove the record file at its name meanwhile.
+  File update_records;
+  File dumped_records;
+  if (process_script_convert(update, update_count, update_records) != kOk) {
+    if (int rc = process_script_convert(update, update_count, update_records)) return rc;
   }
-  if (int rc = process_script_convert(dumped, dumped_count)) return rc;
-  if (int rc = process_script_compare(update, dumped, differences)) return rc;
+  if (int rc = process_script_convert(dumped, dumped_count, dumped_records)) return rc;
+  if (int rc = process_script_compare(update, dumped, update_records, dumped_records, differences))
+    return rc;
   if (int rc = use_different_create_merged(update, kDifferences, kMerged)) return rc;
 
   std::vector<std::string> words = {"/i", "/q", "/s", kMerged};

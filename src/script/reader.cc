@@ -239,6 +239,11 @@ bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
 }  // namespace
 
 int process_script_convert(const std::string& script_name, int& record_count) {
+  File records;
+  return process_script_convert(script_name, record_count, records);
+}
+
+int process_script_convert(const std::string& script_name, int& record_count, File& records) {
   File script(script_name, "rb");
   if (!script) {
     print_cannot_open(script_name);
@@ -250,7 +255,7 @@ int process_script_convert(const std::string& script_name, int& record_count) {
     print_conflict(script_name);
     return kMissingFile;
   }
-  OutFile out(record_name, "wb");
+  ReplacingFile out(record_name, ReplacingFile::kAtName);
   if (!out) {
     print_cannot_open(record_name);
     return kMissingFile;
@@ -261,9 +266,14 @@ int process_script_convert(const std::string& script_name, int& record_count) {
   const bool read_whole =
       scan_script(script.get(), closed, [&out](const Record& r) { out.write(record_text(r)); });
   script.close();
-  if (!out.finish()) return kMissingFile;
   if (!read_whole) {
     print_cannot_read(script_name);
+    return kMissingFile;
+  }
+  if (!out.commit()) return kMissingFile;
+  records = out.read_back();
+  if (!records) {
+    print_cannot_read(record_name);
     return kMissingFile;
   }
   record_count = closed;
