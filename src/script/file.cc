@@ -117,6 +117,15 @@ void print_conflict(std::string_view name) {
 
 namespace {
 
+// Whether a working file may be created anew at `name`: nothing stands there, or a file, or a
+// symbolic link. A directory, a device or a pipe at a working file's name is no file of a run and
+// stays as it is.
+bool replaceable(const std::string& name) {
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
+}
+
 // The mode bits that a newly created file gets from the process's umask.
 mode_t default_mode() {
   mode_t mask = ::umask(0);
@@ -167,8 +176,7 @@ ReplacingFile::ReplacingFile(std::string name, Target target)
 
 bool ReplacingFile::open_at_name() {
   target_ = out_.name();
-  struct stat st;
-  if (::lstat(target_.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return false;
+  if (!replaceable(target_)) return false;
   std::string::size_type slash = target_.rfind('/');
   dir_ = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
   if (!open_temporary(dir_)) return false;
@@ -254,9 +262,22 @@ bool ReplacingFile::commit() {
 
 File ReplacingFile::read_back() {
   if (read_fd_ < 0 || !temp_.empty()) return File();
-  std::FILE* f = ::lseek(read_fd_, 0, SEEK_SET) == 0 ? ::fdopen(read_fd_, "rb") : nullptr;
-  if (!f) ::close(read_fd_);
+  int fd = read_fd_;
   read_fd_ = -1;
+  // The file is read under its name while the name still holds it, so that the descriptor (and
+  // what the system shows of it) bears that name; once another run has put its own file there,
+  // through the descriptor it was written with.
+  int named = ::open(target_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat written_st, named_st;
+  if (named >= 0 && ::fstat(fd, &written_st) == 0 && ::fstat(named, &named_st) == 0 &&
+      written_st.st_dev == named_st.st_dev && written_st.st_ino == named_st.st_ino) {
+    ::close(fd);
+    fd = named;
+  } else if (named >= 0) {
+    ::close(named);
+  }
+  std::FILE* f = ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "rb") : nullptr;
+  if (!f) ::close(fd);
   return File(f);
 }
 
@@ -273,7 +294,7 @@ File create_anew(const std::string& name) {
   // Should another run create the name between the removal and the creation, the removal is
   // done again: the new file is never one that was already there.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    if (::unlink(name.c_str()) != 0 && errno != ENOENT) return File();
+    if (!replaceable(name) || (::unlink(name.c_str()) != 0 && errno != ENOENT)) return File();
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       std::FILE* f = ::fdopen(fd, "wb");

@@ -119,7 +119,7 @@ class OutFile {
 //
 // A working file (kAtName) is created anew: whatever stands at the name itself (a file, a symbolic
 // link, a hard link to another file) is replaced, never written through, and the new file gets the
-// usual mode. Only a directory in its place cannot be replaced. After commit() the file just written
+// usual mode. A directory, a device or a pipe in its place is left alone: the file cannot be opened. After commit() the file just written
 // can be read back through read_back(), whatever another run puts at its name meanwhile.
 class ReplacingFile {
  public:
@@ -162,7 +162,7 @@ class ReplacingFile {
 // Creates the file `name` anew for writing ("wb"): whatever stands at the name (a file, a symbolic
 // link, a hard link to another file) is removed first and a new file is created in its place, so
 // no link planted there can send the writes to another file. An empty File when that fails (a
-// directory in its place, a directory that cannot be written).
+// directory, a device or a pipe in its place, a directory that cannot be written).
 File create_anew(const std::string& name);
 
 // Removes `name` when it still names the file open as `f`: a file that another run has put there

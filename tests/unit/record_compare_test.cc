@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -190,15 +193,29 @@ TEST(RecordCompare, UnreadableRecordFilesFail) {
 
 TEST(RecordCompare, FailedWriteKeepsTheRecordFiles) {
   ScratchDir dir;
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "needs /dev/full";
   write_file("Exclude.txt", "");
-  fs::create_symlink("/dev/full", "Difftemp.ini");
-  write_file("new.ini", "{A},[0],<1>\r\n");
-  write_file("old.ini", "{A},[0],<2>\r\n");
+  std::string walked, searched;
+  for (int i = 0; i < 1000; ++i) {
+    walked += "{Q" + std::to_string(i) + "},[0],<1>\r\n";
+    searched += "{Q" + std::to_string(i) + "},[0],<2>\r\n";
+  }
+  write_file("new.ini", walked);
+  write_file("old.ini", searched);
+  // Difftemp.ini runs into a file-size limit.
+  rlimit old{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   int count = 42;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(process_script_compare("new.txt", "old.txt", count), 3);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot write file Difftemp.ini\r\n");
+  const int status = process_script_compare("new.txt", "old.txt", count);
+  const std::string printed = testing::internal::GetCapturedStdout();
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(status, 3);
+  EXPECT_EQ(printed, "Error, cannot write file Difftemp.ini\r\n");
   EXPECT_EQ(count, 42);
   EXPECT_TRUE(fs::exists("new.ini") && fs::exists("old.ini"));
 }
