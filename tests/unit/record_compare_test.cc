@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -201,19 +198,15 @@ TEST(RecordCompare, FailedWriteKeepsTheRecordFiles) {
   }
   write_file("new.ini", walked);
   write_file("old.ini", searched);
-  // Difftemp.ini runs into a file-size limit.
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = old;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   int count = 42;
-  testing::internal::CaptureStdout();
-  const int status = process_script_compare("new.txt", "old.txt", count);
-  const std::string printed = testing::internal::GetCapturedStdout();
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, old_handler);
+  int status;
+  std::string printed;
+  {
+    FileSizeLimit limit(4096);  // Difftemp.ini runs into it
+    testing::internal::CaptureStdout();
+    status = process_script_compare("new.txt", "old.txt", count);
+    printed = testing::internal::GetCapturedStdout();
+  }
   EXPECT_EQ(status, 3);
   EXPECT_EQ(printed, "Error, cannot write file Difftemp.ini\r\n");
   EXPECT_EQ(count, 42);
