@@ -126,6 +126,12 @@ bool replaceable(const std::string& name) {
   return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
 }
 
+// The directory part of a name, up to and including its last '/'; "." for none.
+std::string directory_of(const std::string& name) {
+  std::string::size_type slash = name.rfind('/');
+  return slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
+}
+
 // The mode bits that a newly created file gets from the process's umask.
 mode_t default_mode() {
   mode_t mask = ::umask(0);
@@ -160,8 +166,7 @@ ReplacingFile::ReplacingFile(std::string name, Target target)
   // A file the user may not write stays as it is, as it would if it were opened for writing: a
   // script made read-only to keep it is not replaced behind that.
   if (exists && ::access(target_.c_str(), W_OK) != 0) return;
-  std::string::size_type slash = target_.rfind('/');
-  dir_ = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  dir_ = directory_of(target_);
   if (!open_temporary(dir_)) return;
   int fd = ::fileno(out_.get());
   if (exists) {
@@ -177,8 +182,7 @@ ReplacingFile::ReplacingFile(std::string name, Target target)
 bool ReplacingFile::open_at_name() {
   target_ = out_.name();
   if (!replaceable(target_)) return false;
-  std::string::size_type slash = target_.rfind('/');
-  dir_ = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  dir_ = directory_of(target_);
   if (!open_temporary(dir_)) return false;
   ::fchmod(::fileno(out_.get()), default_mode());
   return true;
