@@ -233,7 +233,7 @@ int use_different_create_merged(const std::string& script, const std::string& di
         out.write(whole);
         if (starts_with(line, "Setup")) {
           char key[kFieldMax];
-          const std::string_view key_view(key, question_key(line, key));
+          const std::string_view key_view(key, written_question_key(line, key));
           if (const std::string* value = apply_difference(key_view, index)) {
             matched_key = key_view;
             matched = *value;

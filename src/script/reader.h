@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "script/file.h"
+#include "script/string_block.h"
 
 // The setup-script reader: turns a setup script into its record file, one line
 // "{key},[default],<current>\r\n" per question.
@@ -20,13 +21,18 @@ namespace nvram {
 int process_script_convert(const std::string& script_name, int& record_count);
 int process_script_convert(const std::string& script_name, int& record_count, File& records);
 
+// The place (question_place()) of every record of a setup script, in the order of its record file:
+// record files hold no Token or Offset, so a comparison that has records left without a partner
+// reads them from the script. Returns 0; or 3 after "Error, cannot open file %s\r\n" or "Error,
+// cannot read file %s\r\n", leaving `places` untouched.
+int read_script_places(const std::string& script_name, StringBlock& places);
+
 // One record of a setup script, as the converter writes it.
 struct ScriptRecord {
   std::string line;            // "{key},[default],<current>\r\n", exactly the record-file line
   std::uint64_t setup_offset;  // byte offset in the script of the piece of the Setup line that
                                // opened the record
-  std::string setup_key;       // the key of that Setup line as the merge reads it; the record's
-                               // key field stops short of it where the text holds '[', '}', ...
+  std::string place;           // Token, Offset and key skeleton (question_place())
 };
 
 // Reads a setup script by the converter's own rules into memory, without writing a record file:

@@ -1,6 +1,9 @@
 #include "script/record.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace nvram {
 
@@ -18,18 +21,40 @@ std::string record_line(std::string_view key, std::string_view default_value,
   return line;
 }
 
-std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+namespace {
+
+// '%', '{', '}', '[', ']', '<' and '>', by byte: every question key of a script is tested.
+constexpr auto kKeyDelimiters = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : std::string_view("%{}[]<>")) table[c] = true;
+  return table;
+}();
+
+bool is_key_delimiter(char c) { return kKeyDelimiters[static_cast<unsigned char>(c)]; }
+
+// The rule of question_key(); `delimiter` tells whether the key holds one of those bytes.
+std::size_t scan_key(std::string_view setup_line, char (&key)[kFieldMax], bool& delimiter) {
   std::size_t size = 0;
   std::size_t eq = setup_line.find('=');
   if (eq == std::string_view::npos) return size;
+  bool seen = false;
   for (std::size_t i = eq + 1; i < setup_line.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(setup_line[i]);
     if (c == '\r' || c == '\n' || c == '/') break;
     if (!is_visible(c)) continue;
     if (size == kFieldMax) break;
     key[size++] = static_cast<char>(c);
+    seen |= kKeyDelimiters[c];
   }
+  delimiter = seen;
   return size;
+}
+
+}  // namespace
+
+std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+  bool delimiter = false;
+  return scan_key(setup_line, key, delimiter);
 }
 
 std::string question_key(std::string_view setup_line) {
@@ -71,7 +96,55 @@ std::uint32_t fnv1a(std::string_view bytes) {
 // Where a text too long for its field is cut: what is kept of it, then '#' and the hash.
 constexpr std::size_t kTextKept = 54;
 
+void append_escape(std::string& out, unsigned char c) {
+  out += '%';
+  out += kUpperHex[c >> 4];
+  out += kUpperHex[c & 0xF];
+}
+
+// Cuts an escaped value or key longer than a field to its first 54 characters, '#' and the hash
+// of the raw bytes it was made from.
+void cut_to_field(std::string& escaped, std::string_view raw) {
+  if (escaped.size() <= kFieldMax) return;
+  escaped.resize(kTextKept);
+  escaped += '#';
+  const std::uint32_t h = fnv1a(raw);
+  for (int shift = 28; shift >= 0; shift -= 4) escaped += kUpperHex[(h >> shift) & 0xF];
+}
+
 }  // namespace
+
+std::string written_key(std::string_view key) {
+  if (std::none_of(key.begin(), key.end(), is_key_delimiter)) return std::string(key);
+  std::string out;
+  out.reserve(key.size());
+  for (char c : key) {
+    if (is_key_delimiter(c)) append_escape(out, static_cast<unsigned char>(c));
+    else out += c;
+  }
+  cut_to_field(out, key);
+  return out;
+}
+
+std::size_t written_key(std::string_view key, char (&out)[kFieldMax]) {
+  std::size_t size = 0;
+  for (char c : key) {
+    if (is_key_delimiter(c)) {  // rare: take the general way
+      const std::string written = written_key(key);
+      written.copy(out, kFieldMax);
+      return std::min(written.size(), kFieldMax);
+    }
+    if (size < kFieldMax) out[size++] = c;
+  }
+  return size;
+}
+
+std::size_t written_question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+  bool delimiter = false;
+  const std::size_t size = scan_key(setup_line, key, delimiter);
+  if (!delimiter) return size;
+  return written_key(std::string(key, size), key);
+}
 
 std::string record_text_value(std::string_view raw) {
   std::string value;
@@ -79,20 +152,11 @@ std::string record_text_value(std::string_view raw) {
   value += '"';
   for (char ch : raw) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (needs_escape(c)) {
-      value += '%';
-      value += kUpperHex[c >> 4];
-      value += kUpperHex[c & 0xF];
-    } else {
-      value += ch;
-    }
+    if (needs_escape(c)) append_escape(value, c);
+    else value += ch;
   }
   value += '"';
-  if (value.size() <= kFieldMax) return value;
-  value.resize(kTextKept);
-  value += '#';
-  const std::uint32_t h = fnv1a(raw);
-  for (int shift = 28; shift >= 0; shift -= 4) value += kUpperHex[(h >> shift) & 0xF];
+  cut_to_field(value, raw);
   return value;
 }
 

@@ -2,14 +2,18 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <string_view>
 #include <vector>
 
 #include "script/exclusion.h"
 #include "script/file.h"
 #include "script/line_source.h"
+#include "script/key_table.h"
 #include "script/partner_search.h"
+#include "script/reader.h"
 #include "script/record.h"
+#include "script/renamed.h"
 #include "script/status.h"
 #include "script/string_block.h"
 
@@ -51,15 +55,15 @@ RecordFields split_record(std::string_view line) {
   split_fields(line, f);
   return RecordFields{std::string(f.view(FieldBuffer::kKey)),
                       std::string(f.view(FieldBuffer::kDefault)),
-                      std::string(f.view(FieldBuffer::kCurrent))};
+                      std::string(f.view(FieldBuffer::kCurrent)), {}};
 }
 
 namespace {
 
-// The pairing of walked records with searched ones, in two passes: the first pairs the walked
-// records in walk order and notes the differing pairs; the second gives every paired copy of a
-// repeated key with a difference its line. The merge hands a key's lines to its Setup lines in
-// order, so a line for the second copy alone would land on the first.
+// The pairing of walked records with searched ones: the first pass pairs the walked records by
+// key in walk order and notes the differing pairs; finish() pairs the leftovers by place and gives
+// every paired copy of a repeated key with a difference its line. The merge hands a key's lines to
+// its Setup lines in order, so a line for the second copy alone would land on the first.
 class Pairing {
  public:
   // Adds the next searched record; all are added before the first walked record is paired.
@@ -75,10 +79,11 @@ class Pairing {
     return current_[static_cast<std::size_t>(searched)];
   }
 
-  // First pass: pairs the next walked record and notes whether it differs from its partner.
+  // First pass: pairs the next walked record by key and notes whether it differs from its
+  // partner. A record left without a partner is kept for the round by place.
   RecordPair pair(std::size_t walked, std::string_view key, std::string_view current_value,
                   const ExclusionTable& excluded) {
-    RecordPair p{walked, PartnerSearch::kNone, false, false};
+    RecordPair p{walked, PartnerSearch::kNone, false, false, false};
     key_of_.push_back(PartnerSearch::kNone);
     if (is_excluded(key, excluded)) {
       p.excluded = true;
@@ -86,7 +91,12 @@ class Pairing {
     }
     long key_id = PartnerSearch::kNone;
     p.partner = search_.pair(key, &key_id);
-    if (key_id == PartnerSearch::kNone) return p;
+    if (p.partner == PartnerSearch::kNone) {
+      // A key that no searched record holds is numbered after the searched lines.
+      if (key_id == PartnerSearch::kNone) key_id = walked_key_id(key);
+      renamed_.add_walked(walked, key);
+      left_current_.add(current_value);
+    }
     key_of_.back() = key_id;
     ++walked_lines_[static_cast<std::size_t>(key_id)];
     if (p.partner != PartnerSearch::kNone && current(p.partner) != current_value) {
@@ -96,8 +106,23 @@ class Pairing {
     return p;
   }
 
-  // Second pass.
-  void finish(std::vector<RecordPair>& pairs) const {
+  // Whether a walked record is left without a partner: only then are the places needed.
+  bool has_leftovers() const { return !renamed_.empty(); }
+
+  // Pairs the leftovers by place (the places of the walked and the searched records), then gives
+  // every pair of a repeated key with a difference its line.
+  void finish(std::vector<RecordPair>& pairs, const StringBlock& walked_places,
+              const StringBlock& searched_places, const ExclusionTable& excluded) {
+    for (const RenamedRound::Pair& r :
+         renamed_.pair(walked_places, search_, searched_places, excluded)) {
+      RecordPair& p = pairs[r.walked];
+      p.partner = static_cast<long>(r.searched);
+      p.renamed = true;
+      if (current(p.partner) != left_current_[r.left]) {
+        p.difference_line = true;
+        differs_[static_cast<std::size_t>(key_of_[r.walked])] = true;
+      }
+    }
     for (RecordPair& p : pairs) {
       if (p.partner == PartnerSearch::kNone) continue;
       const auto key_id = static_cast<std::size_t>(key_of_[p.walked]);
@@ -106,11 +131,25 @@ class Pairing {
   }
 
  private:
+  std::uint32_t walked_key_id(std::string_view key) {
+    if (walked_keys_.size() == 0) first_walked_id_ = walked_lines_.size();
+    const std::size_t id = first_walked_id_ + walked_keys_.add(key);
+    if (id == walked_lines_.size()) {
+      walked_lines_.push_back(0);
+      differs_.push_back(false);
+    }
+    return static_cast<std::uint32_t>(id);
+  }
+
   PartnerSearch search_;
   StringBlock current_;                      // per searched record
   std::vector<long> key_of_;               // per walked record: its key's first searched line
   std::vector<std::uint32_t> walked_lines_;  // per key (first searched line): walked lines
   std::vector<bool> differs_;                // per key: one of its pairs differs
+  RenamedRound renamed_;                     // the walked records left without a partner
+  StringBlock left_current_;                 // their current values, in the same order
+  KeyTable walked_keys_;                     // walked keys that no searched record holds
+  std::size_t first_walked_id_ = 0;         // the number of the first of them
 };
 
 }  // namespace
@@ -119,13 +158,18 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
                                      const ExclusionTable& excluded) {
   Pairing pairing;
-  for (const RecordFields& r : searched) pairing.add_searched(r.key, r.current_value);
+  StringBlock walked_places, searched_places;
+  for (const RecordFields& r : searched) {
+    pairing.add_searched(r.key, r.current_value);
+    searched_places.add(r.place);
+  }
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
     pairs.push_back(pairing.pair(i, walked[i].key, walked[i].current_value, excluded));
+    walked_places.add(walked[i].place);
   }
-  pairing.finish(pairs);
+  pairing.finish(pairs, walked_places, searched_places, excluded);
   return pairs;
 }
 
@@ -148,8 +192,8 @@ void print_cannot_open_record(const std::string& name) {
   std::printf("Cannot open %s\r\n", name.c_str());
 }
 
-int compare_record_files(const std::string& walked_name, File& walked,
-                         const std::string& searched_name, File& searched,
+int compare_record_files(const std::string& new_script, File& walked,
+                         const std::string& dumped_script, File& searched,
                          const ExclusionTable& excluded, int& difference_count);
 
 }  // namespace
@@ -171,7 +215,7 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     print_cannot_open_record(searched_name);
     return kMissingFile;
   }
-  return compare_record_files(walked_name, walked, searched_name, searched, excluded,
+  return compare_record_files(new_script, walked, dumped_script, searched, excluded,
                               difference_count);
 }
 
@@ -179,15 +223,17 @@ int process_script_compare(const std::string& new_script, const std::string& dum
                            File& walked, File& searched, int& difference_count) {
   ExclusionTable excluded;
   if (int status = load_exclusion_list(excluded); status != kOk) return status;
-  return compare_record_files(record_file_name(new_script), walked, record_file_name(dumped_script),
-                              searched, excluded, difference_count);
+  return compare_record_files(new_script, walked, dumped_script, searched, excluded,
+                              difference_count);
 }
 
 namespace {
 
-int compare_record_files(const std::string& walked_name, File& walked,
-                         const std::string& searched_name, File& searched,
+int compare_record_files(const std::string& new_script, File& walked,
+                         const std::string& dumped_script, File& searched,
                          const ExclusionTable& excluded, int& difference_count) {
+  const std::string walked_name = record_file_name(new_script);
+  const std::string searched_name = record_file_name(dumped_script);
   OutFile diff("Difftemp.ini", create_anew("Difftemp.ini"));
   if (!diff) {
     print_cannot_open_record(diff.name());
@@ -215,7 +261,16 @@ int compare_record_files(const std::string& walked_name, File& walked,
     }
   }
   const bool walked_whole = std::ferror(walked.get()) == 0;
-  pairing.finish(pairs);
+  // Records left without a partner are paired by place, read from the scripts themselves; a
+  // script that is gone gives its records no place.
+  StringBlock new_places, dumped_places;
+  if (pairing.has_leftovers()) {
+    for (auto [script, places] : {std::pair{&new_script, &new_places}, {&dumped_script, &dumped_places}}) {
+      if (!File(*script, "rb")) continue;
+      if (int status = read_script_places(*script, *places)) return status;
+    }
+  }
+  pairing.finish(pairs, new_places, dumped_places, excluded);
 
   int count = 0;
   std::rewind(walked.get());
