@@ -41,6 +41,20 @@ int run_compare(const std::string& live, std::string& out) {
   return status;
 }
 
+// Keys of a pair made by Token and Offset: equal once digits and '.' are removed (a key cut to
+// its hash keeps no more of its text to compare).
+bool renamed_by_reading(std::string_view a, std::string_view b) {
+  auto cut = [](std::string_view k) { return k.size() == 63 && k[54] == '#'; };
+  if (cut(a) || cut(b)) return true;
+  auto skeleton = [](std::string_view k) {
+    std::string s;
+    for (char c : k)
+      if ((c < '0' || c > '9') && c != '.') s += c;
+    return s;
+  };
+  return skeleton(a) == skeleton(b);
+}
+
 struct Report {
   std::string key, saved_value, live_value;
   bool operator<(const Report& o) const {
@@ -77,7 +91,7 @@ int check_report(std::string_view out, std::multiset<Report>* reports = nullptr)
     std::string saved_key, saved_value, live_key, live_value;
     take_line(kSaved, saved_key, saved_value);
     take_line(kLive, live_key, live_value);
-    FUZZ_CHECK(saved_key == live_key);
+    FUZZ_CHECK(saved_key == live_key || renamed_by_reading(saved_key, live_key));
     FUZZ_CHECK(saved_value != live_value);
     ++count;
     if (reports) reports->insert({saved_key, saved_value, live_value});

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <unordered_map>
 #include <string_view>
 #include <utility>
@@ -152,7 +151,7 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
     RecordFields fields = split_record(r.line);
     Question q;
     q.key = std::move(fields.key);
-    q.setup_key = r.setup_key;
+    q.place = r.place;
     q.value = std::move(fields.current_value);
     q.setup_offset = static_cast<std::size_t>(r.setup_offset);
     script.questions.push_back(std::move(q));
@@ -185,16 +184,17 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   for (std::size_t i = 0; i < news.size(); ++i) {
     walked[i].key = news[i].key;
     walked[i].current_value = news[i].value;
+    walked[i].place = news[i].place;
   }
   for (std::size_t j = 0; j < olds.size(); ++j) {
     searched[j].key = olds[j].key;
     searched[j].current_value = olds[j].value;
+    searched[j].place = olds[j].place;
   }
   const std::vector<RecordPair> pairing = pair_records(walked, searched, excluded);
 
   // What the merge writes: a key's difference lines go, in script order, to the NEW questions
-  // whose Setup line gives that key. A text holding '[', '}', '<', ... gives a longer key than the
-  // record file keeps, so its question gets no line.
+  // of that key.
   std::unordered_map<std::string, std::vector<const std::string*>> lines_of_key;
   for (std::size_t i = 0; i < news.size(); ++i) {
     if (pairing[i].difference_line) {
@@ -205,16 +205,15 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   if (!lines_of_key.empty()) {
     std::unordered_map<std::string, std::size_t> handed;
     for (std::size_t i = 0; i < news.size(); ++i) {
-      auto it = lines_of_key.find(news[i].setup_key);
+      auto it = lines_of_key.find(news[i].key);
       if (it == lines_of_key.end()) continue;
-      std::size_t& k = handed[news[i].setup_key];
+      std::size_t& k = handed[news[i].key];
       if (k < it->second.size()) written[i] = it->second[k++];
     }
   }
 
   std::vector<bool> old_paired(olds.size(), false);
   std::vector<Row> changed, same, renamed, only_old, only_new;
-  std::vector<std::size_t> new_left;
   std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> excluded_keys;
   for (std::size_t i = 0; i < news.size(); ++i) {
     if (pairing[i].excluded) {
@@ -223,59 +222,30 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
     }
     long p = pairing[i].partner;
     if (p < 0) {
-      new_left.push_back(i);
+      only_new.push_back(make_row(Status::kOnlyNew, Row::kNoQuestion, i));
       continue;
     }
     auto j = static_cast<std::size_t>(p);
     old_paired[j] = true;
-    if (olds[j].value == news[i].value) {
+    const bool differs = olds[j].value != news[i].value;
+    if (!differs && !pairing[i].renamed) {
       same.push_back(make_row(Status::kSame, j, i));
       continue;
     }
-    Row r = make_row(Status::kChanged, j, i);
-    if (!written[i] && news[i].setup_key != news[i].key) {
-      r.reason = "the update cannot find this question by its name";
+    Row r = make_row(pairing[i].renamed ? Status::kRenamed : Status::kChanged, j, i);
+    if (!differs) {
+      // nothing to carry
     } else if (!written[i] || *written[i] != olds[j].value) {
       r.reason = "the update writes the value of another copy of this question here";
     } else {
       r.carried = value_lands(new_script.bytes, news[i].setup_offset, olds[j].value, r.reason);
     }
-    changed.push_back(std::move(r));
+    (pairing[i].renamed ? renamed : changed).push_back(std::move(r));
   }
-
-  // Questions left unpaired by key, paired by Token and Offset.
-  std::map<std::pair<std::string, std::string>, std::vector<std::size_t>> old_by_place;
-  std::vector<std::size_t> old_left;
   for (std::size_t j = 0; j < olds.size(); ++j) {
     if (old_paired[j]) continue;
-    if (is_excluded(olds[j].key, excluded)) {
-      ++excluded_keys[olds[j].key].first;
-      continue;
-    }
-    old_left.push_back(j);
-    dress_question(old_script, j);
-    const QuestionWords& w = olds[j].words;
-    if (!w.token.empty() && !w.offset.empty()) old_by_place[{w.token, w.offset}].push_back(j);
-  }
-  std::vector<bool> old_renamed(olds.size(), false);
-  for (std::size_t i : new_left) {
-    dress_question(new_script, i);
-    const QuestionWords& w = news[i].words;
-    auto it = w.token.empty() || w.offset.empty() ? old_by_place.end()
-                                                  : old_by_place.find({w.token, w.offset});
-    if (it == old_by_place.end() || it->second.empty()) {
-      only_new.push_back(make_row(Status::kOnlyNew, Row::kNoQuestion, i));
-      continue;
-    }
-    std::size_t j = it->second.front();
-    it->second.erase(it->second.begin());
-    old_renamed[j] = true;
-    Row r = make_row(Status::kRenamed, j, i);
-    if (olds[j].value != news[i].value) r.reason = "renamed: the update pairs questions by name";
-    renamed.push_back(std::move(r));
-  }
-  for (std::size_t j : old_left) {
-    if (!old_renamed[j]) only_old.push_back(make_row(Status::kOnlyOld, j, Row::kNoQuestion));
+    if (is_excluded(olds[j].key, excluded)) ++excluded_keys[olds[j].key].first;
+    else only_old.push_back(make_row(Status::kOnlyOld, j, Row::kNoQuestion));
   }
 
   Counts& c = report.counts;

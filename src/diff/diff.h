@@ -8,14 +8,14 @@
 #include "script/exclusion.h"
 
 // The comparison of two setup scripts as an update from OLD into NEW sees it: the questions are
-// the script reader's records, paired by question key exactly as the update pairs them; the
-// questions left over are paired by Token and Offset (renamed questions).
+// the script reader's records, paired exactly as the update pairs them: by question key, then the
+// questions left over by Token, Offset and key skeleton (renamed questions).
 namespace nvram::diff {
 
 // One question of a script: its record and its words.
 struct Question {
   std::string key;
-  std::string setup_key;  // the key by which the merge finds the question's Setup line
+  std::string place;  // Token, Offset and key skeleton, by which a renamed question is paired
   std::string value;  // the record's current value
   std::size_t setup_offset = 0;
   int copy = 1;    // the how-manieth question of this key in its script

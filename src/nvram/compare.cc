@@ -10,6 +10,7 @@
 #include "script/line_source.h"
 #include "script/partner_search.h"
 #include "script/reader.h"
+#include "script/renamed.h"
 #include "script/record.h"
 #include "script/status.h"
 #include "script/string_block.h"
@@ -78,6 +79,16 @@ std::optional<std::string> clash_name(const std::string& saved, const std::strin
   return written[clash.other];
 }
 
+// Prints the two lines of a miscompare when the saved and the live record's values differ.
+bool report(const KeyValues& saved, std::size_t s, const KeyValues& live, std::size_t l) {
+  if (saved.value(s) == live.value(l)) return false;
+  std::printf("ERROR:Saved value for %.*s is %.*s\r\n", len(saved.key(s)), saved.key(s).data(),
+              len(saved.value(s)), saved.value(s).data());
+  std::printf("       BIOS value for %.*s is %.*s\r\n", len(live.key(l)), live.key(l).data(),
+              len(live.value(l)), live.value(l).data());
+  return true;
+}
+
 }  // namespace
 
 int cmd_compare(const Args& args, ToolRunner& tool) {
@@ -102,8 +113,9 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
 
   int saved_count = 0;
   int live_count = 0;
-  if (int rc = process_script_convert(saved, saved_count)) return rc;
-  if (int rc = process_script_convert(kLiveScript, live_count)) return rc;
+  StringBlock saved_places, live_places;
+  if (int rc = process_script_convert(saved, saved_count, &saved_places)) return rc;
+  if (int rc = process_script_convert(kLiveScript, live_count, &live_places)) return rc;
 
   std::puts("\r\nMiscompare Notification\r");
   KeyValues live;
@@ -119,6 +131,7 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
 
   PartnerSearch search;
   for (std::size_t i = 0; i < saved_lines.size(); ++i) search.add(saved_lines.key(i));
+  RenamedRound renamed;  // the live questions that the walk leaves without a partner
   bool miscompare = false;
   int counter = 0;
   for (std::size_t i = 0; i < live.size(); ++i) {
@@ -131,17 +144,15 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
       std::puts("\r\n== Complete MISCOMPARE Function ==\r");
     }
     long at = search.pair(key);
-    if (at == PartnerSearch::kNone) continue;
-    const std::size_t partner = static_cast<std::size_t>(at);
-    if (saved_lines.value(partner) != live.value(i)) {
-      const std::string_view saved_key = saved_lines.key(partner);
-      const std::string_view saved_value = saved_lines.value(partner);
-      std::printf("ERROR:Saved value for %.*s is %.*s\r\n", len(saved_key), saved_key.data(),
-                  len(saved_value), saved_value.data());
-      std::printf("       BIOS value for %.*s is %.*s\r\n", len(key), key.data(),
-                  len(live.value(i)), live.value(i).data());
-      miscompare = true;
+    if (at == PartnerSearch::kNone) {
+      renamed.add_walked(i, key, i < live_places.size() ? live_places[i] : std::string_view());
+      continue;
     }
+    miscompare |= report(saved_lines, static_cast<std::size_t>(at), live, i);
+  }
+  // Questions renamed by a live reading in their text, in the order of the live records.
+  for (const RenamedRound::Pair& p : renamed.pair(search, saved_places, excluded)) {
+    miscompare |= report(saved_lines, p.searched, live, p.walked);
   }
   return miscompare ? kMiscompare : kOk;
 }

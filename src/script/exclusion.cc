@@ -21,7 +21,8 @@ bool read_exclusion_list(std::FILE* in, ExclusionTable& table) {
       if (entry.size() == kExclusionEntry) break;
       if (is_visible(static_cast<unsigned char>(c))) entry += c;
     }
-    table.entries.push_back(std::move(entry));
+    // Compared with keys as record lines write them.
+    table.entries.push_back(written_key(entry));
   }
   // A list cut short by a read error would let excluded questions through.
   if (std::ferror(in)) {

@@ -18,7 +18,7 @@ struct ExclusionTable {
 
 // Loads "Exclude.txt" from the current directory: of its first 100 lines (299-byte pieces count
 // as lines), each that does not begin with '/' gives one entry made of its visible characters,
-// at most 64. Returns 0, or prints "can't open Exclude.txt" (no line end) and returns 3; a file
+// at most 64, written as record lines write a question key (written_key()). Returns 0, or prints "can't open Exclude.txt" (no line end) and returns 3; a file
 // that opens but cannot be read ("Error, cannot read file Exclude.txt\r\n") also gives 3.
 int load_exclusion_list(ExclusionTable& table);
 

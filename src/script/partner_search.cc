@@ -6,6 +6,7 @@ namespace nvram {
 
 void PartnerSearch::build() {
   built_ = true;
+  paired_.assign(key_of_line_.size(), false);
   groups_.assign(keys_.size(), Group{});
   for (std::uint32_t id : key_of_line_) ++groups_[id].count;
   std::uint32_t next = 0;
@@ -65,6 +66,7 @@ long PartnerSearch::pair(std::string_view key, long* first_line) {
   }
   next_free_[slot] = slot + 1;
   position_ = line_[slot] + 1;
+  paired_[line_[slot]] = true;
   return static_cast<long>(line_[slot]);
 }
 

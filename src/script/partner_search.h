@@ -25,6 +25,11 @@ class PartnerSearch {
   // Every line is added before the first search.
   void add(std::string_view key) { key_of_line_.push_back(keys_.add(key)); }
 
+  // The number of lines added, the key of one, and whether a search has paired it.
+  std::size_t size() const { return key_of_line_.size(); }
+  std::string_view key(std::size_t line) const { return keys_.key(key_of_line_[line]); }
+  bool paired(std::size_t line) const { return line < paired_.size() && paired_[line]; }
+
   // The line that a search for `key` would pair before reaching the end of the file, or kNone
   // when the search would run off the end (and go on from the top). Changes nothing.
   long ahead(std::string_view key);
@@ -54,6 +59,7 @@ class PartnerSearch {
   std::vector<Group> groups_;               // by key number
   std::vector<std::uint32_t> line_;       // the line held by each slot
   std::vector<std::uint32_t> next_free_;  // leads, step by step, to the first unpaired slot
+  std::vector<bool> paired_;              // by line, from the first search on
   bool built_ = false;
   std::size_t position_ = 0;
 };

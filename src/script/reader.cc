@@ -9,6 +9,7 @@
 #include "script/file.h"
 #include "script/line_source.h"
 #include "script/record.h"
+#include "script/renamed.h"
 #include "script/status.h"
 
 namespace nvram {
@@ -36,6 +37,8 @@ struct Field {
 
 struct Record {
   Field key, default_value, current_value;
+  Field raw_key;                         // the key before record lines write it
+  std::string token_line, offset_line;   // the question's first such lines; empty when none
   bool open = false;
   std::uint64_t setup_offset = 0;  // where the piece of the Setup line that opened it begins
 };
@@ -60,7 +63,10 @@ bool is_blank(std::string_view line) {
 
 // "Setup ... = Question Text": starts a new record with placeholders for both values.
 void take_setup_line(std::string_view line, Record& r) {
-  r.key.size = question_key(line, r.key.text);
+  r.raw_key.size = question_key(line, r.raw_key.text);
+  r.key.size = written_key(r.raw_key.view(), r.key.text);
+  r.token_line.clear();
+  r.offset_line.clear();
   r.default_value.set_placeholder();
   r.current_value.set_placeholder();
   r.open = true;
@@ -182,6 +188,12 @@ bool take_option_list_line(std::string_view line, Field& current) {
   return true;
 }
 
+// The question's first Token and Offset lines, wherever they stand in it.
+void take_place_line(std::string_view line, Record& r) {
+  if (r.token_line.empty() && starts_with(line, "Token")) r.token_line = line;
+  else if (r.offset_line.empty() && starts_with(line, "Offset")) r.offset_line = line;
+}
+
 std::string record_text(const Record& r) {
   return record_line(r.key.view(), r.default_value.view(), r.current_value.view());
 }
@@ -207,6 +219,7 @@ bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
       }
       continue;
     }
+    if (r.open) take_place_line(line, r);
     switch (state) {
       case State::kBetweenQuestions:
         if (starts_with(line, "Setup")) {
@@ -238,7 +251,8 @@ bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
 
 }  // namespace
 
-int process_script_convert(const std::string& script_name, int& record_count) {
+int process_script_convert(const std::string& script_name, int& record_count,
+                           StringBlock* places) {
   File script(script_name, "rb");
   if (!script) {
     print_cannot_open(script_name);
@@ -258,8 +272,15 @@ int process_script_convert(const std::string& script_name, int& record_count) {
 
   int closed = 0;
   // A read error is not the end of the script: the records would be those of a part of it.
-  const bool read_whole =
-      scan_script(script.get(), closed, [&out](const Record& r) { out.write(record_text(r)); });
+  StringBlock read_places;
+  std::string place;
+  const bool read_whole = scan_script(script.get(), closed, [&](const Record& r) {
+    out.write(record_text(r));
+    if (!places) return;
+    place.clear();
+    append_question_place(r.token_line, r.offset_line, r.raw_key.view(), place);
+    read_places.add(place);
+  });
   script.close();
   if (!out.finish()) return kMissingFile;
   if (!read_whole) {
@@ -267,6 +288,7 @@ int process_script_convert(const std::string& script_name, int& record_count) {
     return kMissingFile;
   }
   record_count = closed;
+  if (places) *places = std::move(read_places);
   return kOk;
 }
 
@@ -280,7 +302,9 @@ int read_script_records(const std::string& script_name, std::vector<ScriptRecord
   std::vector<ScriptRecord> read;
   int closed = 0;
   const bool read_whole = scan_script(script.get(), closed, [&read](const Record& r) {
-    read.push_back(ScriptRecord{record_text(r), r.setup_offset, std::string(r.key.view())});
+    ScriptRecord record{record_text(r), r.setup_offset, {}};
+    append_question_place(r.token_line, r.offset_line, r.raw_key.view(), record.place);
+    read.push_back(std::move(record));
   });
   if (!read_whole) {
     print_cannot_read(script_name);

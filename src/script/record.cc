@@ -1,5 +1,6 @@
 #include "script/record.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace nvram {
@@ -71,7 +72,57 @@ std::uint32_t fnv1a(std::string_view bytes) {
 // Where a text too long for its field is cut: what is kept of it, then '#' and the hash.
 constexpr std::size_t kTextKept = 54;
 
+void append_escape(std::string& out, unsigned char c) {
+  out += '%';
+  out += kUpperHex[c >> 4];
+  out += kUpperHex[c & 0xF];
+}
+
+// Cuts an escaped value or key longer than a field to its first 54 characters, '#' and the hash
+// of the raw bytes it was made from.
+void cut_to_field(std::string& escaped, std::string_view raw) {
+  if (escaped.size() <= kFieldMax) return;
+  escaped.resize(kTextKept);
+  escaped += '#';
+  const std::uint32_t h = fnv1a(raw);
+  for (int shift = 28; shift >= 0; shift -= 4) escaped += kUpperHex[(h >> shift) & 0xF];
+}
+
+bool is_key_delimiter(char c) {
+  switch (c) {
+    case '%': case '{': case '}': case '[': case ']': case '<': case '>':
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
+
+std::string written_key(std::string_view key) {
+  if (std::none_of(key.begin(), key.end(), is_key_delimiter)) return std::string(key);
+  std::string out;
+  out.reserve(key.size());
+  for (char c : key) {
+    if (is_key_delimiter(c)) append_escape(out, static_cast<unsigned char>(c));
+    else out += c;
+  }
+  cut_to_field(out, key);
+  return out;
+}
+
+std::size_t written_key(std::string_view key, char (&out)[kFieldMax]) {
+  std::size_t size = 0;
+  for (char c : key) {
+    if (is_key_delimiter(c)) {  // rare: take the general way
+      const std::string written = written_key(key);
+      written.copy(out, kFieldMax);
+      return std::min(written.size(), kFieldMax);
+    }
+    if (size < kFieldMax) out[size++] = c;
+  }
+  return size;
+}
 
 std::string record_text_value(std::string_view raw) {
   std::string value;
@@ -79,20 +130,11 @@ std::string record_text_value(std::string_view raw) {
   value += '"';
   for (char ch : raw) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if (needs_escape(c)) {
-      value += '%';
-      value += kUpperHex[c >> 4];
-      value += kUpperHex[c & 0xF];
-    } else {
-      value += ch;
-    }
+    if (needs_escape(c)) append_escape(value, c);
+    else value += ch;
   }
   value += '"';
-  if (value.size() <= kFieldMax) return value;
-  value.resize(kTextKept);
-  value += '#';
-  const std::uint32_t h = fnv1a(raw);
-  for (int shift = 28; shift >= 0; shift -= 4) value += kUpperHex[(h >> shift) & 0xF];
+  cut_to_field(value, raw);
   return value;
 }
 

@@ -43,6 +43,17 @@ std::string question_key(std::string_view setup_line);
 // question of a script.
 std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]);
 
+// A question key as record lines write it: each '%', '{', '}', '[', ']', '<' and '>' as '%' and
+// two upper-case hexadecimal digits, so that the key never splits its record line. A result longer
+// than 63 characters keeps its first 54, then '#' and the eight upper-case hexadecimal digits of
+// the FNV-1a hash of the key's bytes. A key without those bytes is written as it stands. Keys are
+// compared in this form everywhere: record files, the difference file, the merge, the exclusion
+// list and the messages.
+std::string written_key(std::string_view key);
+
+// The same into `out`, which receives at most 63 characters; returns its length.
+std::size_t written_key(std::string_view key, char (&out)[kFieldMax]);
+
 // The current value of a Value line that holds a text, from the bytes between its two quotes:
 // the text with both quotes, every byte that a record line cannot hold as it stands ('%', '{',
 // '}', '[', ']', '<', '>', '/' and every byte below 0x20 or above 0x7E) written as '%' and two

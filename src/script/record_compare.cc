@@ -8,8 +8,10 @@
 #include "script/exclusion.h"
 #include "script/file.h"
 #include "script/line_source.h"
+#include "script/key_table.h"
 #include "script/partner_search.h"
 #include "script/record.h"
+#include "script/renamed.h"
 #include "script/status.h"
 #include "script/string_block.h"
 
@@ -51,15 +53,15 @@ RecordFields split_record(std::string_view line) {
   split_fields(line, f);
   return RecordFields{std::string(f.view(FieldBuffer::kKey)),
                       std::string(f.view(FieldBuffer::kDefault)),
-                      std::string(f.view(FieldBuffer::kCurrent))};
+                      std::string(f.view(FieldBuffer::kCurrent)), {}};
 }
 
 namespace {
 
-// The pairing of walked records with searched ones, in two passes: the first pairs the walked
-// records in walk order and notes the differing pairs; the second gives every paired copy of a
-// repeated key with a difference its line. The merge hands a key's lines to its Setup lines in
-// order, so a line for the second copy alone would land on the first.
+// The pairing of walked records with searched ones: the first pass pairs the walked records by
+// key in walk order and notes the differing pairs; finish() pairs the leftovers by place and gives
+// every paired copy of a repeated key with a difference its line. The merge hands a key's lines to
+// its Setup lines in order, so a line for the second copy alone would land on the first.
 class Pairing {
  public:
   // Adds the next searched record; all are added before the first walked record is paired.
@@ -75,10 +77,11 @@ class Pairing {
     return current_[static_cast<std::size_t>(searched)];
   }
 
-  // First pass: pairs the next walked record and notes whether it differs from its partner.
+  // First pass: pairs the next walked record by key and notes whether it differs from its
+  // partner. A record left without a partner is kept for the round by place.
   RecordPair pair(std::size_t walked, std::string_view key, std::string_view current_value,
-                  const ExclusionTable& excluded) {
-    RecordPair p{walked, PartnerSearch::kNone, false, false};
+                  std::string_view place, const ExclusionTable& excluded) {
+    RecordPair p{walked, PartnerSearch::kNone, false, false, false};
     key_of_.push_back(PartnerSearch::kNone);
     if (is_excluded(key, excluded)) {
       p.excluded = true;
@@ -86,7 +89,12 @@ class Pairing {
     }
     long key_id = PartnerSearch::kNone;
     p.partner = search_.pair(key, &key_id);
-    if (key_id == PartnerSearch::kNone) return p;
+    if (p.partner == PartnerSearch::kNone) {
+      // A key that no searched record holds is numbered after the searched lines.
+      if (key_id == PartnerSearch::kNone) key_id = walked_key_id(key);
+      renamed_.add_walked(walked, key, place);
+      left_current_.add(current_value);
+    }
     key_of_.back() = key_id;
     ++walked_lines_[static_cast<std::size_t>(key_id)];
     if (p.partner != PartnerSearch::kNone && current(p.partner) != current_value) {
@@ -96,8 +104,19 @@ class Pairing {
     return p;
   }
 
-  // Second pass.
-  void finish(std::vector<RecordPair>& pairs) const {
+  // Pairs the leftovers by place (`searched_places` by searched record), then gives every pair
+  // of a repeated key with a difference its line.
+  void finish(std::vector<RecordPair>& pairs, const StringBlock& searched_places,
+              const ExclusionTable& excluded) {
+    for (const RenamedRound::Pair& r : renamed_.pair(search_, searched_places, excluded)) {
+      RecordPair& p = pairs[r.walked];
+      p.partner = static_cast<long>(r.searched);
+      p.renamed = true;
+      if (current(p.partner) != left_current_[r.left]) {
+        p.difference_line = true;
+        differs_[static_cast<std::size_t>(key_of_[r.walked])] = true;
+      }
+    }
     for (RecordPair& p : pairs) {
       if (p.partner == PartnerSearch::kNone) continue;
       const auto key_id = static_cast<std::size_t>(key_of_[p.walked]);
@@ -106,11 +125,25 @@ class Pairing {
   }
 
  private:
+  std::uint32_t walked_key_id(std::string_view key) {
+    if (walked_keys_.size() == 0) first_walked_id_ = walked_lines_.size();
+    const std::size_t id = first_walked_id_ + walked_keys_.add(key);
+    if (id == walked_lines_.size()) {
+      walked_lines_.push_back(0);
+      differs_.push_back(false);
+    }
+    return static_cast<std::uint32_t>(id);
+  }
+
   PartnerSearch search_;
   StringBlock current_;                      // per searched record
   std::vector<long> key_of_;               // per walked record: its key's first searched line
   std::vector<std::uint32_t> walked_lines_;  // per key (first searched line): walked lines
   std::vector<bool> differs_;                // per key: one of its pairs differs
+  RenamedRound renamed_;                     // the walked records left without a partner
+  StringBlock left_current_;                 // their current values, in the same order
+  KeyTable walked_keys_;                     // walked keys that no searched record holds
+  std::size_t first_walked_id_ = 0;         // the number of the first of them
 };
 
 }  // namespace
@@ -119,13 +152,18 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
                                      const ExclusionTable& excluded) {
   Pairing pairing;
-  for (const RecordFields& r : searched) pairing.add_searched(r.key, r.current_value);
+  StringBlock searched_places;
+  for (const RecordFields& r : searched) {
+    pairing.add_searched(r.key, r.current_value);
+    searched_places.add(r.place);
+  }
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    pairs.push_back(pairing.pair(i, walked[i].key, walked[i].current_value, excluded));
+    pairs.push_back(
+        pairing.pair(i, walked[i].key, walked[i].current_value, walked[i].place, excluded));
   }
-  pairing.finish(pairs);
+  pairing.finish(pairs, searched_places, excluded);
   return pairs;
 }
 
@@ -151,7 +189,8 @@ void print_cannot_open_record(const std::string& name) {
 }  // namespace
 
 int process_script_compare(const std::string& new_script, const std::string& dumped_script,
-                           int& difference_count) {
+                           int& difference_count, const StringBlock* new_places,
+                           const StringBlock* dumped_places) {
   ExclusionTable excluded;
   if (int status = load_exclusion_list(excluded); status != kOk) return status;
 
@@ -189,12 +228,15 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     std::string_view piece;
     while (lines.next(piece)) {
       split_fields(piece, w);
-      pairs.push_back(pairing.pair(pairs.size(), w.view(FieldBuffer::kKey),
-                                   w.view(FieldBuffer::kCurrent), excluded));
+      const std::size_t i = pairs.size();
+      const std::string_view place =
+          new_places && i < new_places->size() ? (*new_places)[i] : std::string_view();
+      pairs.push_back(pairing.pair(i, w.view(FieldBuffer::kKey), w.view(FieldBuffer::kCurrent),
+                                   place, excluded));
     }
   }
   const bool walked_whole = std::ferror(walked.get()) == 0;
-  pairing.finish(pairs);
+  pairing.finish(pairs, dumped_places ? *dumped_places : StringBlock(), excluded);
 
   int count = 0;
   std::rewind(walked.get());

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "script/exclusion.h"
+#include "script/string_block.h"
 
 // The comparison of two record files that finds the settings an update must carry over.
 namespace nvram {
@@ -13,6 +14,7 @@ namespace nvram {
 // The three fields of a record line, as the comparison reads them.
 struct RecordFields {
   std::string key, default_value, current_value;
+  std::string place;  // beside the record: Token, Offset and key skeleton (renamed.h)
 };
 
 // Takes a record line apart. The scan stops at CR, LF, '/' or '>'; '}' and ']' close a field;
@@ -26,14 +28,16 @@ struct RecordPair {
   std::size_t walked;    // the record's index in the walked records
   long partner;          // its partner's index in the searched records; -1 for none or excluded
   bool excluded;         // the exclusion list names its key
+  bool renamed;          // paired by place, after the pairing by key found no partner
   bool difference_line;  // "Difftemp.ini" gets a line for it (walked key and default value,
                          // the partner's current value)
 };
 
 // Pairs the walked records, in walk order, with the searched records by the comparison's search
-// (below) and decides which of them get a difference line: a paired record whose current value
-// differs from its partner's, and every paired record of a key that stands on more than one walked
-// line when one of that key's pairs differs. Returns one entry per walked record,
+// (below), then pairs the records left over by place (RenamedRound), and decides which of them get
+// a difference line: a paired record whose current value differs from its partner's, and every
+// paired record of a key that stands on more than one walked line when one of that key's pairs
+// differs. Returns one entry per walked record,
 // in walk order.
 std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
@@ -49,7 +53,9 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
 // The pairing search starts where the previous successful one left off (the line after its
 // partner), wraps to the top once, and never pairs a dumped line twice; a failed search starts the
 // next one at the top. Either file may hold any number of lines: the dumped file is indexed once
-// so that every search costs the same whatever the order of the records.
+// so that every search costs the same whatever the order of the records. When the places of both
+// scripts' records are given, the records left over are then paired by place (RenamedRound) and
+// a differing pair gets its line like a pair by key, in walk order.
 //
 // Returns 0 after storing the number of lines written in difference_count and removing both
 // record files; returns 3 when "Exclude.txt", a record file or "Difftemp.ini" cannot be opened
@@ -57,6 +63,7 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
 // %s\r\n") or "Difftemp.ini" cannot be written whole, leaving the count untouched and every file in
 // place.
 int process_script_compare(const std::string& new_script, const std::string& dumped_script,
-                           int& difference_count);
+                           int& difference_count, const StringBlock* new_places = nullptr,
+                           const StringBlock* dumped_places = nullptr);
 
 }  // namespace nvram

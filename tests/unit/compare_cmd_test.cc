@@ -9,6 +9,7 @@
 
 #include "nvram/commands.h"
 #include "nvram/tool.h"
+#include "script/record.h"
 #include "test_dir.h"
 
 namespace nvram {
@@ -160,7 +161,7 @@ TEST(CompareCommand, WalkEqualsTheLineByLineReading) {
       std::string s;
       for (char c : e)
         if (c != ' ') s += c;
-      squeezed.push_back(s);
+      squeezed.push_back(written_key(s));  // entries are compared as keys are written
     }
     int live_count = n_live > 0 && live.size() >= 2 && live.substr(live.size() - 4) == "\r\n\r\n"
                          ? n_live
@@ -183,6 +184,33 @@ TEST(CompareCommand, TextsAreReportedAsRecorded) {
             "\r\nMiscompare Notification\r\n"
             "ERROR:Saved value for CustomHID is \"INT33D5\"\r\n"
             "       BIOS value for CustomHID is \"INT33D6\"\r\n");
+}
+
+// Keys are reported as record lines write them, and an "Exclude.txt" line written as the
+// question's text excludes it. Questions renamed by a live reading are reported after the walk,
+// in the live order, the saved key first; an excluded key on either side is never paired so.
+TEST(CompareCommand, EscapedKeysAndRenamedQuestions) {
+  ScratchDir dir;
+  auto q = [](const std::string& name, const std::string& place, const std::string& value) {
+    return "Setup Question\t= " + name + "\r\nToken\t=" + place + "\t// x\r\nOffset\t= " + place +
+           "\r\nValue\t=<" + value + ">\r\n\r\n";
+  };
+  write_file("saved.txt", q("D0->D3 idle (off)", "1", "300") + q("DRAM Voltage 1.250V", "2", "1350") +
+                              q("tCL 40", "3", "40") + q("A", "4", "1"));
+  const std::string live = q("tCL 38", "3", "0") + q("DRAM Voltage 1.100V", "2", "0") +
+                           q("D0->D3 idle (off)", "1", "200") + q("A", "4", "0");
+  write_file("Exclude.txt", "");
+  Outcome got = run_compare(live);
+  EXPECT_EQ(got.status, 6);
+  EXPECT_EQ(got.printed,
+            "\r\nMiscompare Notification\r\n"
+            "ERROR:Saved value for D0-%3ED3idle(off) is 300\r\n       BIOS value for D0-%3ED3idle(off) is 200\r\n"
+            "ERROR:Saved value for A is 1\r\n       BIOS value for A is 0\r\n"
+            "ERROR:Saved value for tCL40 is 40\r\n       BIOS value for tCL38 is 0\r\n"
+            "ERROR:Saved value for DRAMVoltage1.250V is 1350\r\n       BIOS value for DRAMVoltage1.100V is 0\r\n");
+  write_file("Exclude.txt", "D0->D3 idle (off)\r\ntCL 40\r\nDRAM Voltage 1.100V\r\n");
+  got = run_compare(live);
+  EXPECT_EQ(got.printed, "\r\nMiscompare Notification\r\nERROR:Saved value for A is 1\r\n       BIOS value for A is 0\r\n");
 }
 
 }  // namespace

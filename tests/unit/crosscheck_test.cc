@@ -4,6 +4,7 @@
 // in one shows up as a disagreement with the other.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -153,19 +154,62 @@ std::string model_key(const std::string& line) {
   return key;
 }
 
+// A key as a record line writes it: '%', '{', '}', '[', ']', '<' and '>' as '%' and two upper-case
+// digits; a key that needed that and grew past 63 characters cut to 54, '#' and the FNV-1a hash of
+// the key as read.
+std::string model_written_key(const std::string& key) {
+  std::string out;
+  bool escaped = false;
+  for (char c : key) {
+    if (std::string("%{}[]<>").find(c) != std::string::npos) {
+      out += "%" + model_hex8(static_cast<unsigned char>(c)).substr(6);
+      escaped = true;
+    } else {
+      out += c;
+    }
+  }
+  if (escaped && out.size() > 63) out = out.substr(0, 54) + "#" + model_hex8(model_fnv1a(key));
+  return out;
+}
+
+// What stands after the first '=' of a Token or Offset line, up to a '/' or the line end, without
+// blanks and tabs.
+std::string model_place_text(const std::string& line) {
+  std::string text;
+  std::size_t eq = line.find('=');
+  for (std::size_t i = eq == std::string::npos ? line.size() : eq + 1; i < line.size(); ++i) {
+    if (line[i] == '/' || line[i] == '\r' || line[i] == '\n') break;
+    if (line[i] != ' ' && line[i] != '\t') text += line[i];
+  }
+  return text;
+}
+
 struct Converted {
   std::string records;
   int count = 0;
+  std::vector<std::string> places;  // per record: Token, Offset and key skeleton; "" for none
 };
 
 Converted model_convert(const std::string& bytes) {
   enum { kBetween, kInQuestion, kInList } state = kBetween;
   bool open = false;
   Converted result;
-  std::string key, def, cur;
-  auto write = [&] { result.records += "{" + key + "},[" + def + "],<" + cur + ">\r\n"; };
+  std::string def, cur, raw_key;
+  const std::string kNoLine = "\x01";  // no such line in the question yet
+  std::string token = kNoLine, offset = kNoLine;
+  auto write = [&] {
+    result.records += "{" + model_written_key(raw_key) + "},[" + def + "],<" + cur + ">\r\n";
+    std::string skeleton;
+    for (char c : raw_key) {
+      if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.') skeleton += c;
+    }
+    const bool placed = token != kNoLine && offset != kNoLine;
+    result.places.push_back(placed ? token + "\n" + offset + "\n" + skeleton : "");
+  };
 
   for (const std::string& line : model_pieces(bytes)) {
+    if (open && token == kNoLine && line.rfind("Token", 0) == 0) token = model_place_text(line);
+    if (open && offset == kNoLine && line.rfind("Offset", 0) == 0) offset = model_place_text(line);
     bool any_visible = false;
     for (char c : line) any_visible = any_visible || model_visible(c);
     bool blank = line.size() == 1 || (!line.empty() && (line[0] == '\r' || line[0] == '\n')) ||
@@ -183,7 +227,8 @@ Converted model_convert(const std::string& bytes) {
       if (model_begins(line, "Setup")) {
         def = "?";
         cur = "?";
-        key = model_key(line);
+        raw_key = model_key(line);
+        token = offset = kNoLine;
         open = true;
         state = kInQuestion;
       }
@@ -415,7 +460,7 @@ Merged model_merge(const std::string& script, const std::string& difference) {
     if (!rewriting) {
       out.bytes += p.raw;
       if (!model_begins(p.text, "Setup")) continue;
-      std::string k = model_key(p.text);
+      std::string k = model_written_key(model_key(p.text));
       for (std::size_t d = 0; d < diff.size(); ++d) {
         if (!diff[d].complete || diff[d].key != k || used[d]) continue;
         used[d] = true;
@@ -460,7 +505,7 @@ std::vector<std::string> model_exclusions(const std::string& bytes) {
     for (char c : lines[i]) {
       if (model_visible(c) && e.size() < 64) e += c;
     }
-    entries.push_back(e);
+    entries.push_back(model_written_key(e));
   }
   return entries;
 }
@@ -507,7 +552,13 @@ struct Compared {
 // file, never taking a searched line twice. A key of one walked line gives a difference line
 // when its pair differs; a key on several walked lines gives one for every paired copy, each
 // with its own partner's value, as soon as any copy differs from its partner.
-Compared model_compare(const std::string& walked, const std::string& searched, const std::string& exclude) {
+//
+// Then each walked record left without a partner, in walk order, takes the first searched record
+// left without one of the same place (Token, Offset, key skeleton); neither key may be excluded.
+// Once a copy of a walked key finds none, that key's later copies look no further.
+Compared model_compare(const std::string& walked, const std::string& searched, const std::string& exclude,
+                       const std::vector<std::string>& walked_places = {},
+                       const std::vector<std::string>& searched_places = {}) {
   std::vector<std::string> entries = model_exclusions(exclude);
   std::vector<Record> mine;
   for (const std::string& l : model_pieces(walked)) mine.push_back(model_split(l));
@@ -536,6 +587,19 @@ Compared model_compare(const std::string& walked, const std::string& searched, c
       }
       ++i;
     }
+  }
+  std::map<std::string, bool> round_over;
+  for (std::size_t w = 0; w < mine.size(); ++w) {
+    if (partner[w] >= 0 || model_excluded(mine[w].key, entries) || round_over[mine[w].key]) continue;
+    const std::string place = w < walked_places.size() ? walked_places[w] : "";
+    for (std::size_t i = 0; i < theirs.size() && !place.empty(); ++i) {
+      if (flag[i] || i >= searched_places.size() || searched_places[i] != place) continue;
+      if (model_excluded(theirs[i].key, entries)) continue;
+      flag[i] = true;
+      partner[w] = static_cast<int>(i);
+      break;
+    }
+    if (partner[w] < 0) round_over[mine[w].key] = true;
   }
   std::map<std::string, int> lines_of;
   std::map<std::string, bool> differs;
@@ -595,7 +659,8 @@ struct Update {
 
 Update model_update(const std::string& dumped, const std::string& fresh, const std::string& exclude) {
   Update u;
-  u.compared = model_compare(model_convert(fresh).records, model_convert(dumped).records, exclude);
+  const Converted f = model_convert(fresh), d = model_convert(dumped);
+  u.compared = model_compare(f.records, d.records, exclude, f.places, d.places);
   u.merged = model_merge(fresh, u.compared.difference);
   return u;
 }
@@ -608,8 +673,10 @@ Update program_update(const std::string& dumped, const std::string& fresh, const
   Update u;
   int ignored = 0;
   u.compared.count = -1;
-  if (nvram::process_script_convert("new.txt", ignored) != 0 || nvram::process_script_convert("old.txt", ignored) != 0 ||
-      nvram::process_script_compare("new.txt", "old.txt", u.compared.count) != 0) {
+  nvram::StringBlock new_places, old_places;
+  if (nvram::process_script_convert("new.txt", ignored, &new_places) != 0 ||
+      nvram::process_script_convert("old.txt", ignored, &old_places) != 0 ||
+      nvram::process_script_compare("new.txt", "old.txt", u.compared.count, &new_places, &old_places) != 0) {
     return u;
   }
   u.compared.difference = read_file("Difftemp.ini");
@@ -959,9 +1026,11 @@ class Gen {
       char kind;  // 'o' options, 'b' bare number, 'a' angled number, 't' text
       std::vector<std::string> codes;
       std::string value;
+      std::string token, offset;  // "" for no such line
     };
     static const std::vector<std::string> kNames = {"Quiet Boot", "ASPM", "Hot Plug", " USB Port", "ACPI Path Name",
-                                                    "Custom HID", "tCL 40", "Round Trip Latency"};
+                                                    "Custom HID", "tCL 40", "Round Trip Latency", "D0->D3 idle (on)",
+                                                    "Firmware Hash [63:0]", "DRAM Voltage 1.250V", "a%5B{x}"};
     auto fresh_value = [&](const Q& q) {
       switch (q.kind) {
         case 'o': return chance(90) ? pick(q.codes) : std::string("7D");
@@ -976,10 +1045,14 @@ class Gen {
       q.kind = pick(std::vector<char>{'o', 'o', 'o', 'b', 'a', 't'});
       for (int i = num(1, 4); i > 0; --i) q.codes.push_back(pick(std::vector<std::string>{"00", "01", "02", "0A", "1F", "0001"}));
       q.value = fresh_value(q);
+      q.token = chance(90) ? pick(std::vector<std::string>{"1C", "1C", "2A", " 2 A"}) : "";
+      q.offset = chance(90) ? pick(std::vector<std::string>{"0D", "0D\t// x", "5"}) : "";
       return q;
     };
     auto render = [&](const Q& q, const std::string& end) {
-      std::string s = "Setup Question\t= " + q.name + end + "Token\t=1C\t// Do NOT change this line" + end;
+      std::string s = "Setup Question\t= " + q.name + end;
+      if (!q.token.empty()) s += "Token\t=" + q.token + "\t// Do NOT change this line" + end;
+      if (!q.offset.empty()) s += "Offset\t=" + q.offset + end;
       if (chance(50)) s += "BIOS Default\t=[" + q.codes[0] + "]Auto " + end;
       if (q.kind == 'o') {
         for (std::size_t i = 0; i < q.codes.size(); ++i) {
@@ -1004,6 +1077,12 @@ class Gen {
       Q d = f;
       if (chance(5)) d.kind = pick(std::vector<char>{'o', 'b', 'a', 't'});
       if (chance(40) || d.kind != f.kind) d.value = fresh_value(d);
+      if (chance(25)) {  // a live reading in the text changed
+        for (char& ch : d.name) {
+          if (std::isdigit(static_cast<unsigned char>(ch))) ch = static_cast<char>('0' + num(0, 9));
+        }
+        if (chance(30)) d.name += pick(std::vector<std::string>{" 1.1V", ".", "9", "V"});
+      }
       if (d.kind == 'o' && chance(15)) {  // an option that the new release no longer offers
         d.codes.push_back("7E");
         d.value = "7E";
@@ -1030,7 +1109,7 @@ class Gen {
   std::string difference(const std::string& script) {
     std::vector<std::string> keys;
     for (const std::string& line : model_pieces(script)) {
-      if (model_begins(line, "Setup")) keys.push_back(model_key(line));
+      if (model_begins(line, "Setup")) keys.push_back(model_written_key(model_key(line)));
     }
     std::string s;
     int lines = num(0, 10);

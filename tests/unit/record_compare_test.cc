@@ -110,6 +110,33 @@ TEST(RecordCompare, RepeatedKeyWithADifferenceGetsALineForEveryPair) {
   EXPECT_EQ(o.count, 2);
 }
 
+// Records left without a partner by key pair by place (Token, Offset, key skeleton), first with
+// first, and a renamed pair counts as a pair of its new key. A walked key's copies stop at the
+// first that finds no partner; an excluded key takes no part, on either side.
+TEST(RecordCompare, LeftoversPairByPlace) {
+  auto rec = [](const char* key, const char* cur, const char* place) {
+    return RecordFields{key, "0", cur, place};
+  };
+  const char* tcl = "1\n2\ntCL";
+  const char* dram = "5\n6\nDRAMVoltageV";
+  const std::vector<RecordFields> searched = {rec("DRAMVoltage1.250V", "7", dram), rec("tCL40", "1", tcl),
+                                              rec("tCL40", "3", tcl)};
+  auto partners = [&](const std::vector<RecordFields>& walked, const ExclusionTable& excluded) {
+    std::string got;
+    for (const RecordPair& p : pair_records(walked, searched, excluded)) {
+      got += std::to_string(p.partner) + (p.renamed ? "r" : "") + (p.difference_line ? "d " : " ");
+    }
+    return got;
+  };
+  const std::vector<RecordFields> walked = {rec("tCL38", "1", tcl), rec("DRAMVoltage1.100V", "7", dram),
+                                            rec("tCL38", "2", tcl)};
+  EXPECT_EQ(partners(walked, {}), "1rd 0r 2rd ");
+  EXPECT_EQ(partners({rec("tCL38", "1", tcl), rec("tCL38", "1", ""), rec("tCL38", "3", tcl)}, {}),
+            "1r -1 -1 ");
+  EXPECT_EQ(partners(walked, ExclusionTable{{"tCL40"}}), "-1 0r -1 ");
+  EXPECT_EQ(partners(walked, ExclusionTable{{"tCL38"}}), "-1 0r -1 ");
+}
+
 TEST(RecordCompare, SearchPositionAfterSuccessAndAfterFailure) {
   ScratchDir dir;
   write_file("Exclude.txt", "");

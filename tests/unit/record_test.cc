@@ -31,6 +31,20 @@ TEST(QuestionKey, VisibleCharactersAfterTheFirstEquals) {
   EXPECT_EQ(question_key("Setup Question = " + std::string(70, 'k')), std::string(63, 'k'));
 }
 
+// Keys holding the record line's delimiters are escaped, and cut with a hash past 63 characters;
+// others stay as they are, whatever their length.
+TEST(WrittenKey, DelimitersEscapedLongKeysHashed) {
+  EXPECT_EQ(written_key("D0->D3idletimeout(screenoff)"), "D0-%3ED3idletimeout(screenoff)");
+  EXPECT_EQ(written_key("FirmwareHash[63:0]"), "FirmwareHash%5B63:0%5D");
+  EXPECT_EQ(written_key("%{}"), "%25%7B%7D");
+  EXPECT_EQ(written_key(std::string(64, 'k')), std::string(64, 'k'));
+  std::string escaped;
+  for (int i = 0; i < 18; ++i) escaped += "%3C";
+  EXPECT_EQ(written_key(std::string(30, '<')), escaped + "#1D1DAC45");
+  char field[kFieldMax];
+  EXPECT_EQ(std::string(field, written_key(std::string(30, '<'), field)), escaped + "#1D1DAC45");
+}
+
 TEST(RecordLine, Format) {
   EXPECT_EQ(record_line("QuietBoot", "00", "01"), "{QuietBoot},[00],<01>\r\n");
   EXPECT_EQ(record_line("", "?", ""), "{},[?],<>\r\n");
