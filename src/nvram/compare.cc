@@ -113,9 +113,8 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
 
   int saved_count = 0;
   int live_count = 0;
-  StringBlock saved_places, live_places;
-  if (int rc = process_script_convert(saved, saved_count, &saved_places)) return rc;
-  if (int rc = process_script_convert(kLiveScript, live_count, &live_places)) return rc;
+  if (int rc = process_script_convert(saved, saved_count)) return rc;
+  if (int rc = process_script_convert(kLiveScript, live_count)) return rc;
 
   std::puts("\r\nMiscompare Notification\r");
   KeyValues live;
@@ -145,14 +144,19 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
     }
     long at = search.pair(key);
     if (at == PartnerSearch::kNone) {
-      renamed.add_walked(i, key, i < live_places.size() ? live_places[i] : std::string_view());
+      renamed.add_walked(i, key);
       continue;
     }
     miscompare |= report(saved_lines, static_cast<std::size_t>(at), live, i);
   }
   // Questions renamed by a live reading in their text, in the order of the live records.
-  for (const RenamedRound::Pair& p : renamed.pair(search, saved_places, excluded)) {
-    miscompare |= report(saved_lines, p.searched, live, p.walked);
+  if (!renamed.empty()) {
+    StringBlock live_places, saved_places;
+    if (int rc = read_script_places(kLiveScript, live_places)) return rc;
+    if (int rc = read_script_places(saved, saved_places)) return rc;
+    for (const RenamedRound::Pair& p : renamed.pair(live_places, search, saved_places, excluded)) {
+      miscompare |= report(saved_lines, p.searched, live, p.walked);
+    }
   }
   return miscompare ? kMiscompare : kOk;
 }

@@ -10,7 +10,6 @@
 #include "script/record.h"
 #include "script/record_compare.h"
 #include "script/status.h"
-#include "script/string_block.h"
 
 namespace nvram {
 namespace {
@@ -46,15 +45,11 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   int update_count = 0;
   int dumped_count = 0;
   int differences = 0;
-  StringBlock update_places, dumped_places;
-  if (process_script_convert(update, update_count, &update_places) != kOk) {
-    if (int rc = process_script_convert(update, update_count, &update_places)) return rc;
+  if (process_script_convert(update, update_count) != kOk) {
+    if (int rc = process_script_convert(update, update_count)) return rc;
   }
-  if (int rc = process_script_convert(dumped, dumped_count, &dumped_places)) return rc;
-  if (int rc = process_script_compare(update, dumped, differences, &update_places,
-                                      &dumped_places)) {
-    return rc;
-  }
+  if (int rc = process_script_convert(dumped, dumped_count)) return rc;
+  if (int rc = process_script_compare(update, dumped, differences)) return rc;
   if (int rc = use_different_create_merged(update, kDifferences, kMerged)) return rc;
 
   std::vector<std::string> words = {"/i", "/q", "/s", kMerged};

@@ -232,9 +232,8 @@ int use_different_create_merged(const std::string& script, const std::string& di
       case Phase::kCopy:
         out.write(whole);
         if (starts_with(line, "Setup")) {
-          char raw[kFieldMax], key[kFieldMax];
-          const std::string_view key_view(
-              key, written_key(std::string_view(raw, question_key(line, raw)), key));
+          char key[kFieldMax];
+          const std::string_view key_view(key, written_question_key(line, key));
           if (const std::string* value = apply_difference(key_view, index)) {
             matched_key = key_view;
             matched = *value;

@@ -37,8 +37,14 @@ struct Field {
 
 struct Record {
   Field key, default_value, current_value;
-  Field raw_key;                         // the key before record lines write it
-  std::string token_line, offset_line;   // the question's first such lines; empty when none
+  Field raw_key;  // the key before record lines write it
+  // The texts of the question's first Token and Offset lines.
+  struct PlaceText {
+    char text[kMaxPiece];
+    std::size_t size = 0;
+    bool seen = false;
+    std::string_view view() const { return {text, size}; }
+  } token, offset;
   bool open = false;
   std::uint64_t setup_offset = 0;  // where the piece of the Setup line that opened it begins
 };
@@ -62,11 +68,13 @@ bool is_blank(std::string_view line) {
 // kFieldMax stops it there: that is the field limit, and the scans that must know report it.
 
 // "Setup ... = Question Text": starts a new record with placeholders for both values.
+template <bool kPlaces>
 void take_setup_line(std::string_view line, Record& r) {
-  r.raw_key.size = question_key(line, r.raw_key.text);
-  r.key.size = written_key(r.raw_key.view(), r.key.text);
-  r.token_line.clear();
-  r.offset_line.clear();
+  r.key.size = written_question_key(line, r.key.text);
+  if constexpr (kPlaces) {
+    r.raw_key.size = question_key(line, r.raw_key.text);
+    r.token.seen = r.offset.seen = false;
+  }
   r.default_value.set_placeholder();
   r.current_value.set_placeholder();
   r.open = true;
@@ -190,8 +198,21 @@ bool take_option_list_line(std::string_view line, Field& current) {
 
 // The question's first Token and Offset lines, wherever they stand in it.
 void take_place_line(std::string_view line, Record& r) {
-  if (r.token_line.empty() && starts_with(line, "Token")) r.token_line = line;
-  else if (r.offset_line.empty() && starts_with(line, "Offset")) r.offset_line = line;
+  Record::PlaceText* at = nullptr;
+  if (!r.token.seen && starts_with(line, "Token")) at = &r.token;
+  else if (!r.offset.seen && starts_with(line, "Offset")) at = &r.offset;
+  if (!at) return;
+  at->seen = true;
+  at->size = place_text(line, at->text);
+}
+
+// The record's place (question_place()), or the empty one.
+void record_place(const Record& r, std::string& place) {
+  if (r.token.seen && r.offset.seen) {
+    question_place(r.token.view(), r.offset.view(), r.raw_key.view(), place);
+  } else {
+    place.clear();
+  }
 }
 
 std::string record_text(const Record& r) {
@@ -202,7 +223,8 @@ std::string record_text(const Record& r) {
 // emit(const Record&): those closed by a blank line (counted in `closed`) and, at the end of the
 // script, one still open (not counted). Returns false when a read failed: the records are then
 // those of a part of the script, and the one still open at the failure is not handed over.
-template <class Emit>
+// With kPlaces, each record also gets its raw key and its Token and Offset texts (record_place()).
+template <bool kPlaces, class Emit>
 bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
   LineSource lines(script);
   State state = State::kBetweenQuestions;
@@ -219,11 +241,11 @@ bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
       }
       continue;
     }
-    if (r.open) take_place_line(line, r);
+    if (kPlaces && r.open) take_place_line(line, r);
     switch (state) {
       case State::kBetweenQuestions:
         if (starts_with(line, "Setup")) {
-          take_setup_line(line, r);  // a record still open is given up
+          take_setup_line<kPlaces>(line, r);  // a record still open is given up
           r.setup_offset = lines.offset();
           state = State::kInQuestion;
         }
@@ -251,8 +273,7 @@ bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
 
 }  // namespace
 
-int process_script_convert(const std::string& script_name, int& record_count,
-                           StringBlock* places) {
+int process_script_convert(const std::string& script_name, int& record_count) {
   File script(script_name, "rb");
   if (!script) {
     print_cannot_open(script_name);
@@ -272,15 +293,8 @@ int process_script_convert(const std::string& script_name, int& record_count,
 
   int closed = 0;
   // A read error is not the end of the script: the records would be those of a part of it.
-  StringBlock read_places;
-  std::string place;
-  const bool read_whole = scan_script(script.get(), closed, [&](const Record& r) {
-    out.write(record_text(r));
-    if (!places) return;
-    place.clear();
-    append_question_place(r.token_line, r.offset_line, r.raw_key.view(), place);
-    read_places.add(place);
-  });
+  const bool read_whole = scan_script<false>(
+      script.get(), closed, [&out](const Record& r) { out.write(record_text(r)); });
   script.close();
   if (!out.finish()) return kMissingFile;
   if (!read_whole) {
@@ -288,7 +302,6 @@ int process_script_convert(const std::string& script_name, int& record_count,
     return kMissingFile;
   }
   record_count = closed;
-  if (places) *places = std::move(read_places);
   return kOk;
 }
 
@@ -301,9 +314,9 @@ int read_script_records(const std::string& script_name, std::vector<ScriptRecord
   }
   std::vector<ScriptRecord> read;
   int closed = 0;
-  const bool read_whole = scan_script(script.get(), closed, [&read](const Record& r) {
+  const bool read_whole = scan_script<true>(script.get(), closed, [&read](const Record& r) {
     ScriptRecord record{record_text(r), r.setup_offset, {}};
-    append_question_place(r.token_line, r.offset_line, r.raw_key.view(), record.place);
+    record_place(r, record.place);
     read.push_back(std::move(record));
   });
   if (!read_whole) {
@@ -312,6 +325,27 @@ int read_script_records(const std::string& script_name, std::vector<ScriptRecord
   }
   records = std::move(read);
   record_count = closed;
+  return kOk;
+}
+
+int read_script_places(const std::string& script_name, StringBlock& places) {
+  File script(script_name, "rb");
+  if (!script) {
+    print_cannot_open(script_name);
+    return kMissingFile;
+  }
+  StringBlock read;
+  std::string place;
+  int closed = 0;
+  const bool read_whole = scan_script<true>(script.get(), closed, [&](const Record& r) {
+    record_place(r, place);
+    read.add(place);
+  });
+  if (!read_whole) {
+    print_cannot_read(script_name);
+    return kMissingFile;
+  }
+  places = std::move(read);
   return kOk;
 }
 

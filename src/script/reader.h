@@ -13,17 +13,21 @@ namespace nvram {
 // Converts a setup script into its record file (named by record_file_name()). Returns 0, or 3
 // after printing its message: the script or the record file cannot be opened, the script cannot be
 // read to its end, or the record file cannot be written whole. On success stores the number of
-// records closed by a blank line and, when `places` is given, the place of every record, in record
-// order (append_question_place()): record files hold no Token or Offset, so they travel beside.
-int process_script_convert(const std::string& script_name, int& record_count,
-                           StringBlock* places = nullptr);
+// records closed by a blank line.
+int process_script_convert(const std::string& script_name, int& record_count);
+
+// The place (question_place()) of every record of a setup script, in the order of its record file:
+// record files hold no Token or Offset, so a comparison that has records left without a partner
+// reads them from the script. Returns 0; or 3 after "Error, cannot open file %s\r\n" or "Error,
+// cannot read file %s\r\n", leaving `places` untouched.
+int read_script_places(const std::string& script_name, StringBlock& places);
 
 // One record of a setup script, as the converter writes it.
 struct ScriptRecord {
   std::string line;            // "{key},[default],<current>\r\n", exactly the record-file line
   std::uint64_t setup_offset;  // byte offset in the script of the piece of the Setup line that
                                // opened the record
-  std::string place;           // Token, Offset and key skeleton (append_question_place())
+  std::string place;           // Token, Offset and key skeleton (question_place())
 };
 
 // Reads a setup script by the converter's own rules into memory, without writing a record file:

@@ -1,7 +1,9 @@
 #include "script/record.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
+#include <cstring>
 
 namespace nvram {
 
@@ -19,18 +21,40 @@ std::string record_line(std::string_view key, std::string_view default_value,
   return line;
 }
 
-std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+namespace {
+
+// '%', '{', '}', '[', ']', '<' and '>', by byte: every question key of a script is tested.
+constexpr auto kKeyDelimiters = [] {
+  std::array<bool, 256> table{};
+  for (unsigned char c : std::string_view("%{}[]<>")) table[c] = true;
+  return table;
+}();
+
+bool is_key_delimiter(char c) { return kKeyDelimiters[static_cast<unsigned char>(c)]; }
+
+// The rule of question_key(); `delimiter` tells whether the key holds one of those bytes.
+std::size_t scan_key(std::string_view setup_line, char (&key)[kFieldMax], bool& delimiter) {
   std::size_t size = 0;
   std::size_t eq = setup_line.find('=');
   if (eq == std::string_view::npos) return size;
+  bool seen = false;
   for (std::size_t i = eq + 1; i < setup_line.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(setup_line[i]);
     if (c == '\r' || c == '\n' || c == '/') break;
     if (!is_visible(c)) continue;
     if (size == kFieldMax) break;
     key[size++] = static_cast<char>(c);
+    seen |= kKeyDelimiters[c];
   }
+  delimiter = seen;
   return size;
+}
+
+}  // namespace
+
+std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+  bool delimiter = false;
+  return scan_key(setup_line, key, delimiter);
 }
 
 std::string question_key(std::string_view setup_line) {
@@ -88,15 +112,6 @@ void cut_to_field(std::string& escaped, std::string_view raw) {
   for (int shift = 28; shift >= 0; shift -= 4) escaped += kUpperHex[(h >> shift) & 0xF];
 }
 
-bool is_key_delimiter(char c) {
-  switch (c) {
-    case '%': case '{': case '}': case '[': case ']': case '<': case '>':
-      return true;
-    default:
-      return false;
-  }
-}
-
 }  // namespace
 
 std::string written_key(std::string_view key) {
@@ -122,6 +137,13 @@ std::size_t written_key(std::string_view key, char (&out)[kFieldMax]) {
     if (size < kFieldMax) out[size++] = c;
   }
   return size;
+}
+
+std::size_t written_question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+  bool delimiter = false;
+  const std::size_t size = scan_key(setup_line, key, delimiter);
+  if (!delimiter) return size;
+  return written_key(std::string(key, size), key);
 }
 
 std::string record_text_value(std::string_view raw) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "script/line_source.h"
 #include "script/key_table.h"
 #include "script/partner_search.h"
+#include "script/reader.h"
 #include "script/record.h"
 #include "script/renamed.h"
 #include "script/status.h"
@@ -80,7 +82,7 @@ class Pairing {
   // First pass: pairs the next walked record by key and notes whether it differs from its
   // partner. A record left without a partner is kept for the round by place.
   RecordPair pair(std::size_t walked, std::string_view key, std::string_view current_value,
-                  std::string_view place, const ExclusionTable& excluded) {
+                  const ExclusionTable& excluded) {
     RecordPair p{walked, PartnerSearch::kNone, false, false, false};
     key_of_.push_back(PartnerSearch::kNone);
     if (is_excluded(key, excluded)) {
@@ -92,7 +94,7 @@ class Pairing {
     if (p.partner == PartnerSearch::kNone) {
       // A key that no searched record holds is numbered after the searched lines.
       if (key_id == PartnerSearch::kNone) key_id = walked_key_id(key);
-      renamed_.add_walked(walked, key, place);
+      renamed_.add_walked(walked, key);
       left_current_.add(current_value);
     }
     key_of_.back() = key_id;
@@ -104,11 +106,15 @@ class Pairing {
     return p;
   }
 
-  // Pairs the leftovers by place (`searched_places` by searched record), then gives every pair
-  // of a repeated key with a difference its line.
-  void finish(std::vector<RecordPair>& pairs, const StringBlock& searched_places,
-              const ExclusionTable& excluded) {
-    for (const RenamedRound::Pair& r : renamed_.pair(search_, searched_places, excluded)) {
+  // Whether a walked record is left without a partner: only then are the places needed.
+  bool has_leftovers() const { return !renamed_.empty(); }
+
+  // Pairs the leftovers by place (the places of the walked and the searched records), then gives
+  // every pair of a repeated key with a difference its line.
+  void finish(std::vector<RecordPair>& pairs, const StringBlock& walked_places,
+              const StringBlock& searched_places, const ExclusionTable& excluded) {
+    for (const RenamedRound::Pair& r :
+         renamed_.pair(walked_places, search_, searched_places, excluded)) {
       RecordPair& p = pairs[r.walked];
       p.partner = static_cast<long>(r.searched);
       p.renamed = true;
@@ -152,7 +158,7 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
                                      const std::vector<RecordFields>& searched,
                                      const ExclusionTable& excluded) {
   Pairing pairing;
-  StringBlock searched_places;
+  StringBlock walked_places, searched_places;
   for (const RecordFields& r : searched) {
     pairing.add_searched(r.key, r.current_value);
     searched_places.add(r.place);
@@ -160,10 +166,10 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    pairs.push_back(
-        pairing.pair(i, walked[i].key, walked[i].current_value, walked[i].place, excluded));
+    pairs.push_back(pairing.pair(i, walked[i].key, walked[i].current_value, excluded));
+    walked_places.add(walked[i].place);
   }
-  pairing.finish(pairs, searched_places, excluded);
+  pairing.finish(pairs, walked_places, searched_places, excluded);
   return pairs;
 }
 
@@ -189,8 +195,7 @@ void print_cannot_open_record(const std::string& name) {
 }  // namespace
 
 int process_script_compare(const std::string& new_script, const std::string& dumped_script,
-                           int& difference_count, const StringBlock* new_places,
-                           const StringBlock* dumped_places) {
+                           int& difference_count) {
   ExclusionTable excluded;
   if (int status = load_exclusion_list(excluded); status != kOk) return status;
 
@@ -228,15 +233,21 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     std::string_view piece;
     while (lines.next(piece)) {
       split_fields(piece, w);
-      const std::size_t i = pairs.size();
-      const std::string_view place =
-          new_places && i < new_places->size() ? (*new_places)[i] : std::string_view();
-      pairs.push_back(pairing.pair(i, w.view(FieldBuffer::kKey), w.view(FieldBuffer::kCurrent),
-                                   place, excluded));
+      pairs.push_back(pairing.pair(pairs.size(), w.view(FieldBuffer::kKey),
+                                   w.view(FieldBuffer::kCurrent), excluded));
     }
   }
   const bool walked_whole = std::ferror(walked.get()) == 0;
-  pairing.finish(pairs, dumped_places ? *dumped_places : StringBlock(), excluded);
+  // Records left without a partner are paired by place, read from the scripts themselves; a
+  // script that is gone gives its records no place.
+  StringBlock new_places, dumped_places;
+  if (pairing.has_leftovers()) {
+    for (auto [script, places] : {std::pair{&new_script, &new_places}, {&dumped_script, &dumped_places}}) {
+      if (!File(*script, "rb")) continue;
+      if (int status = read_script_places(*script, *places)) return status;
+    }
+  }
+  pairing.finish(pairs, new_places, dumped_places, excluded);
 
   int count = 0;
   std::rewind(walked.get());

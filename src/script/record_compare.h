@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "script/exclusion.h"
-#include "script/string_block.h"
 
 // The comparison of two record files that finds the settings an update must carry over.
 namespace nvram {
@@ -53,17 +52,17 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
 // The pairing search starts where the previous successful one left off (the line after its
 // partner), wraps to the top once, and never pairs a dumped line twice; a failed search starts the
 // next one at the top. Either file may hold any number of lines: the dumped file is indexed once
-// so that every search costs the same whatever the order of the records. When the places of both
-// scripts' records are given, the records left over are then paired by place (RenamedRound) and
-// a differing pair gets its line like a pair by key, in walk order.
+// so that every search costs the same whatever the order of the records. The records left over
+// are then paired by place (RenamedRound), read from both scripts (read_script_places(); a script
+// that cannot be opened gives its records no place), and a differing pair gets its line like a
+// pair by key, in walk order.
 //
 // Returns 0 after storing the number of lines written in difference_count and removing both
 // record files; returns 3 when "Exclude.txt", a record file or "Difftemp.ini" cannot be opened
-// ("Cannot open %s\r\n"), a record file cannot be read to its end ("Error, cannot read file
-// %s\r\n") or "Difftemp.ini" cannot be written whole, leaving the count untouched and every file in
+// ("Cannot open %s\r\n"), a record file or a script whose places are needed cannot be read to its
+// end ("Error, cannot read file %s\r\n") or "Difftemp.ini" cannot be written whole, leaving the count untouched and every file in
 // place.
 int process_script_compare(const std::string& new_script, const std::string& dumped_script,
-                           int& difference_count, const StringBlock* new_places = nullptr,
-                           const StringBlock* dumped_places = nullptr);
+                           int& difference_count);
 
 }  // namespace nvram

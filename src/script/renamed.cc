@@ -6,33 +6,41 @@
 
 namespace nvram {
 
-void append_place_text(std::string_view line, std::string& out) {
+std::size_t place_text(std::string_view line, char (&out)[kMaxPiece]) {
+  std::size_t size = 0;
   std::size_t at = line.find('=');
-  if (at == std::string_view::npos) return;
-  for (++at; at < line.size(); ++at) {
+  if (at == std::string_view::npos) return size;
+  for (++at; at < line.size() && size < kMaxPiece; ++at) {
     const char c = line[at];
     if (c == '/' || c == '\r' || c == '\n') break;
-    if (c != ' ' && c != '\t') out += c;
+    if (c != ' ' && c != '\t') out[size++] = c;
   }
+  return size;
 }
 
-void append_question_place(std::string_view token_line, std::string_view offset_line,
-                           std::string_view key, std::string& out) {
-  if (token_line.empty() || offset_line.empty()) return;
-  append_place_text(token_line, out);
+void question_place(std::string_view token, std::string_view offset, std::string_view key,
+                    std::string& out) {
+  out.assign(token);
   out += '\n';
-  append_place_text(offset_line, out);
+  out.append(offset);
   out += '\n';
-  for (char c : key) {
-    if ((c < '0' || c > '9') && c != '.') out += c;
+  std::size_t run = 0;  // the start of the run of kept characters being passed over
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    if ((key[i] >= '0' && key[i] <= '9') || key[i] == '.') {
+      out.append(key.substr(run, i - run));
+      run = i + 1;
+    }
   }
+  out.append(key.substr(run));
 }
 
-void RenamedRound::add_walked(std::size_t index, std::string_view key, std::string_view place) {
-  walked_.push_back(Walked{index, std::string(key), std::string(place)});
+void RenamedRound::add_walked(std::size_t index, std::string_view key) {
+  walked_.push_back(index);
+  walked_keys_.add(key);
 }
 
-std::vector<RenamedRound::Pair> RenamedRound::pair(const PartnerSearch& searched,
+std::vector<RenamedRound::Pair> RenamedRound::pair(const StringBlock& walked_places,
+                                                   const PartnerSearch& searched,
                                                    const StringBlock& searched_places,
                                                    const ExclusionTable& excluded) const {
   std::vector<Pair> pairs;
@@ -51,14 +59,17 @@ std::vector<RenamedRound::Pair> RenamedRound::pair(const PartnerSearch& searched
   }
   std::unordered_set<std::string_view> ended;  // walked keys whose round is over
   for (std::size_t left = 0; left < walked_.size(); ++left) {
-    const Walked& w = walked_[left];
-    if (ended.count(w.key)) continue;
-    auto it = w.place.empty() ? by_place.end() : by_place.find(w.place);
+    const std::string_view key = walked_keys_[left];
+    if (ended.count(key)) continue;
+    const std::size_t index = walked_[left];
+    const std::string_view place =
+        index < walked_places.size() ? walked_places[index] : std::string_view();
+    auto it = place.empty() ? by_place.end() : by_place.find(place);
     if (it == by_place.end() || it->second.taken == it->second.lines.size()) {
-      ended.insert(w.key);
+      ended.insert(key);
       continue;
     }
-    pairs.push_back(Pair{w.index, it->second.lines[it->second.taken++], left});
+    pairs.push_back(Pair{index, it->second.lines[it->second.taken++], left});
   }
   return pairs;
 }

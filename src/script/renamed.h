@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "script/exclusion.h"
+#include "script/line_source.h"
 #include "script/partner_search.h"
 #include "script/string_block.h"
 
@@ -16,16 +17,16 @@
 // script's leftovers of the same place: Token, Offset and key skeleton.
 namespace nvram {
 
-// The place of a question, appended to `out`: its Token and Offset texts (after the first '=' of
-// the lines, up to a '/' or the line end, blanks and tabs removed) and the skeleton of its key
-// (the key as the Setup line gives it, before record lines write it, without the digits '0' to
-// '9' and '.'), joined by line feeds. A question that lacks its Token or Offset line has the
-// empty place and is never paired this way.
-void append_question_place(std::string_view token_line, std::string_view offset_line,
-                           std::string_view key, std::string& out);
+// The Token or Offset text of such a line: what follows its first '=', up to a '/' or the line
+// end, without blanks and tabs. Written into `out`; returns its length.
+std::size_t place_text(std::string_view line, char (&out)[kMaxPiece]);
 
-// The Token or Offset text of such a line, blanks and tabs removed, appended to `out`.
-void append_place_text(std::string_view line, std::string& out);
+// The place of a question into `out`: its Token and Offset texts and the skeleton of its key (the
+// key as the Setup line gives it, before record lines write it, without the digits '0' to '9'
+// and '.'), joined by line feeds. A question that lacks its Token or Offset line has the empty
+// place and is never paired this way.
+void question_place(std::string_view token, std::string_view offset, std::string_view key,
+                    std::string& out);
 
 class RenamedRound {
  public:
@@ -35,8 +36,8 @@ class RenamedRound {
   };
 
   // The next walked record left without a partner by key whose key is not excluded, in walk
-  // order, with its place (empty for none). Records are numbered as in the record file.
-  void add_walked(std::size_t index, std::string_view key, std::string_view place);
+  // order. Records are numbered as in their record file.
+  void add_walked(std::size_t index, std::string_view key);
 
   bool empty() const { return walked_.empty(); }
 
@@ -44,15 +45,13 @@ class RenamedRound {
   // whose key is not excluded: each takes the first such record (in file order) of its place not
   // yet taken. The walked copies of one key take part in order: the first that finds no partner
   // ends its key's round. Returns the pairs in walk order.
-  std::vector<Pair> pair(const PartnerSearch& searched, const StringBlock& searched_places,
-                         const ExclusionTable& excluded) const;
+  // The places are those of the records of each file, in file order (read_script_places()).
+  std::vector<Pair> pair(const StringBlock& walked_places, const PartnerSearch& searched,
+                         const StringBlock& searched_places, const ExclusionTable& excluded) const;
 
  private:
-  struct Walked {
-    std::size_t index;
-    std::string key, place;
-  };
-  std::vector<Walked> walked_;
+  std::vector<std::size_t> walked_;
+  StringBlock walked_keys_;
 };
 
 }  // namespace nvram

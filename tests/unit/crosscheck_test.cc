@@ -673,10 +673,8 @@ Update program_update(const std::string& dumped, const std::string& fresh, const
   Update u;
   int ignored = 0;
   u.compared.count = -1;
-  nvram::StringBlock new_places, old_places;
-  if (nvram::process_script_convert("new.txt", ignored, &new_places) != 0 ||
-      nvram::process_script_convert("old.txt", ignored, &old_places) != 0 ||
-      nvram::process_script_compare("new.txt", "old.txt", u.compared.count, &new_places, &old_places) != 0) {
+  if (nvram::process_script_convert("new.txt", ignored) != 0 || nvram::process_script_convert("old.txt", ignored) != 0 ||
+      nvram::process_script_compare("new.txt", "old.txt", u.compared.count) != 0) {
     return u;
   }
   u.compared.difference = read_file("Difftemp.ini");

@@ -210,10 +210,9 @@ std::set<std::size_t> update_writes(std::set<std::size_t>& listed, std::size_t& 
   // The update, step by step as -u runs it.
   int count = 0, diffs = 0;
   testing::internal::CaptureStdout();
-  nvram::StringBlock new_places, old_places;
-  EXPECT_EQ(nvram::process_script_convert("new.txt", count, &new_places), 0);
-  EXPECT_EQ(nvram::process_script_convert("old.txt", count, &old_places), 0);
-  EXPECT_EQ(nvram::process_script_compare("new.txt", "old.txt", diffs, &new_places, &old_places), 0);
+  EXPECT_EQ(nvram::process_script_convert("new.txt", count), 0);
+  EXPECT_EQ(nvram::process_script_convert("old.txt", count), 0);
+  EXPECT_EQ(nvram::process_script_compare("new.txt", "old.txt", diffs), 0);
   EXPECT_EQ(nvram::use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt"), 0);
   testing::internal::GetCapturedStdout();
   const auto before = current_values("new.txt");
