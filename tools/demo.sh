@@ -7,10 +7,18 @@
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build="$top/build"
-echo "== Building NVRAM and the simulated platform"
+echo "== Building NVRAM and the simulated platform (the first time a minute or two)"
 "$top/tools/deps.sh" || exit 1
-cmake --preset default -S "$top" >/dev/null &&
-  cmake --build "$build" -j2 --target NVRAM scelnx_sim >/dev/null || exit 1
+# One line per file compiled; the whole output only when the build fails.
+build_log=$(mktemp "${TMPDIR:-/tmp}/nvram-demo-build.XXXXXX")
+if ! { cmake --preset default -S "$top" && cmake --build "$build" -j2 --target NVRAM scelnx_sim; } 2>&1 |
+  tee "$build_log" | sed -un 's|^\[[ 0-9/%]*\] Building CXX object .*/\([^/]*\)\.o$|  compiling \1|p'; then
+  cat "$build_log"
+  rm -f "$build_log"
+  exit 1
+fi
+rm -f "$build_log"
+echo "== Built in $SECONDS s"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/nvram-demo.XXXXXX")
 trap 'rm -rf "$work"' EXIT

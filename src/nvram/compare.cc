@@ -54,13 +54,15 @@ class KeyValues {
   StringBlock fields_;  // each line's key, then its value
 };
 
-bool read_records(const std::string& name, KeyValues& records) {
-  File in(name, "rb");
-  if (!in) return false;
+// Reads a record file that this run has just written. Returns 0, or 3 after "Error, cannot read
+// file %s\r\n" when a read failed: a part of the records is not the whole.
+int read_records(File& in, const std::string& name, KeyValues& records) {
   LineSource lines(in.get());
   std::string_view piece;
   while (lines.next(piece)) records.add_line(piece);
-  return true;
+  if (std::ferror(in.get()) == 0) return kOk;
+  print_cannot_read(name);
+  return kMissingFile;
 }
 
 // The length of a field for "%.*s" (a field holds at most 63 characters).
@@ -69,7 +71,7 @@ int len(std::string_view field) { return static_cast<int>(field.size()); }
 // The name that a file name conflict of -c reports: the input's, the saved script's where its
 // record file is one of the clashing files, else the first working file's.
 std::optional<std::string> clash_name(const std::string& saved, const std::string& saved_records) {
-  const std::vector<std::string> inputs = {saved, kExclusionFile};
+  const std::vector<std::string> inputs = {saved, kExclusionFile, kToolFile};
   // The files -c writes, in the order it writes them.
   const std::vector<std::string> written = {kLiveScript, saved_records, kLiveRecords};
   Clash clash = find_clash(inputs, written);
@@ -113,24 +115,23 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
 
   int saved_count = 0;
   int live_count = 0;
+  // Each record file is read back through the file this run wrote, never by its name: a saved
+  // script shared with other runs has its record file replaced or removed by them at any time.
+  File saved_file;
+  File live_file;
   int saved_written = 0, live_written = 0;
-  if (int rc = process_script_convert(saved, saved_count, &saved_written)) return rc;
-  if (int rc = process_script_convert(kLiveScript, live_count, &live_written)) return rc;
+  if (int rc = process_script_convert(saved, saved_count, saved_file, &saved_written)) return rc;
+  if (int rc = process_script_convert(kLiveScript, live_count, live_file, &live_written)) return rc;
   // An empty or foreign script would otherwise compare as "no difference".
   if (int rc = check_setup_question(saved, saved_written)) return rc;
   if (int rc = check_setup_question(kLiveScript, live_written)) return rc;
 
-  std::puts("\r\nMiscompare Notification\r");
+  // A record file that cannot be read back fails like its conversion, before the report begins.
   KeyValues live;
-  if (!read_records(kLiveRecords, live)) {
-    std::puts("Cannot open biostemp.ini\r");
-    return kMissingFile;
-  }
+  if (int rc = read_records(live_file, kLiveRecords, live)) return rc;
   KeyValues saved_lines;
-  if (!read_records(saved_records, saved_lines)) {
-    std::printf("Cannot open %s\r\n", saved_records.c_str());
-    return kMissingFile;
-  }
+  if (int rc = read_records(saved_file, saved_records, saved_lines)) return rc;
+  std::puts("\r\nMiscompare Notification\r");
 
   PartnerSearch search;
   for (std::size_t i = 0; i < saved_lines.size(); ++i) search.add(saved_lines.key(i));

@@ -14,7 +14,8 @@ DirectoryLock::~DirectoryLock() {
 
 DirectoryLock::Result DirectoryLock::acquire() {
   if (fd_ >= 0) return kHeld;
-  int fd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // No O_CLOEXEC: the tool holds the lock with the run.
+  int fd = ::open(".", O_RDONLY | O_DIRECTORY);
   if (fd < 0) return kUnlocked;
   int rc;
   do {

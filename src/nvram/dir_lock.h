@@ -2,8 +2,9 @@
 
 // One run at a time in a directory. Runs in one directory share its fixed working files, so every
 // command holds an exclusive lock on the current directory itself (flock on the opened directory,
-// no lock file) from before it touches a file to its end. The kernel drops the lock when the
-// process ends, however it ends, and the tool that a command starts does not inherit it.
+// no lock file) from before it touches a file to its end. The tool that a command starts inherits
+// the locked descriptor, so the lock lasts until both have ended, however they end: a run killed
+// while its tool still reads "merged.txt" keeps the next run out until the tool is done.
 namespace nvram {
 
 class DirectoryLock {

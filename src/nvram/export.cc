@@ -53,6 +53,7 @@ int cmd_export(const Args& args, ToolRunner& tool, const char* bios_version) {
     print_conflict(out_name);
     return kMissingFile;
   }
+  if (writes_tool({db, kExportFile, out_name})) return kMissingFile;
 
   if (int rc = check_tool(tool)) return rc;
   // An export left from an earlier run must not pass for this machine's settings.

@@ -1,6 +1,7 @@
 #include "nvram/nvram.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "nvram/commands.h"
 #include "nvram/dir_lock.h"
@@ -57,12 +58,26 @@ int run_command(char letter, const Args& args, ToolRunner& tool, const char* ver
   }
 }
 
+// The option letter of an argument, in lower case. As the first argument, "--help" and "-h" ask
+// for the usage as "-?" does.
+char option_letter(const char* arg, bool first) {
+  const char letter = static_cast<char>(arg[1] | 0x20);
+  if (first && (letter == 'h' || std::strcmp(arg, "--help") == 0)) return '?';
+  return letter;
+}
+
 }  // namespace
 
 int nvram_main(int argc, char** argv, ToolRunner& tool, VersionQuery query) {
   set_io_privilege(3);
   if (argc <= 1) {
     show_ver_info();
+    set_io_privilege(0);
+    return kOk;
+  }
+  // The program's own version needs no platform.
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("NVRAM %s\n", NVRAM_VERSION);
     set_io_privilege(0);
     return kOk;
   }
@@ -77,7 +92,8 @@ int nvram_main(int argc, char** argv, ToolRunner& tool, VersionQuery query) {
   const Args args{argc, argv};
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] != '-') continue;
-    switch (argv[i][1] | 0x20) {
+    const char letter = option_letter(argv[i], i == 1);
+    switch (letter) {
       case '?':
         show_ver_info();
         set_io_privilege(0);
@@ -89,7 +105,7 @@ int nvram_main(int argc, char** argv, ToolRunner& tool, VersionQuery query) {
       case 'r':
       case 's':
       case 'u':
-        return run_command(static_cast<char>(argv[i][1] | 0x20), args, tool, version);
+        return run_command(letter, args, tool, version);
       case 't':
         break;
       case 'v':

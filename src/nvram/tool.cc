@@ -7,7 +7,7 @@
 
 namespace nvram {
 
-bool SystemTool::present() { return static_cast<bool>(File("SCELNX_64", "r")); }
+bool SystemTool::present() { return static_cast<bool>(File(kToolFile, "r")); }
 
 ProcessResult SystemTool::run(const std::vector<std::string>& args) {
   std::vector<std::string> argv;
@@ -15,6 +15,16 @@ ProcessResult SystemTool::run(const std::vector<std::string>& args) {
   argv.emplace_back("./SCELNX_64");
   argv.insert(argv.end(), args.begin(), args.end());
   return run_process(argv);
+}
+
+bool writes_tool(const std::vector<std::string>& written) {
+  for (const std::string& name : written) {
+    if (!name.empty() && same_file(name, kToolFile)) {
+      print_conflict(kToolFile);
+      return true;
+    }
+  }
+  return false;
 }
 
 int check_tool(ToolRunner& tool) {

@@ -9,6 +9,10 @@
 // the tool only through a ToolRunner, so that tests can put a recording fake in its place.
 namespace nvram {
 
+// The tool's file in the current directory. It is an input of every command that runs it: no
+// command may write over it.
+inline constexpr char kToolFile[] = "SCELNX_64";
+
 class ToolRunner {
  public:
   virtual ~ToolRunner() = default;
@@ -24,6 +28,10 @@ class SystemTool : public ToolRunner {
   bool present() override;
   ProcessResult run(const std::vector<std::string>& args) override;
 };
+
+// True, after "Error, file name conflict: SCELNX_64\r\n", when one of the files a command writes
+// (empty names aside) is the tool's file.
+bool writes_tool(const std::vector<std::string>& written);
 
 // Presence check: prints "No SCELNX_64 found!" and returns 3 when the tool is absent, else 0.
 int check_tool(ToolRunner& tool);

@@ -29,7 +29,7 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   // The resource and defaults files go to the tool only as a pair.
   const bool resources = args.at(4) && args.at(5);
 
-  std::vector<std::string> inputs = {dumped, update, kExclusionFile};
+  std::vector<std::string> inputs = {dumped, update, kExclusionFile, kToolFile};
   if (resources) {
     inputs.emplace_back(args.at(4));
     inputs.emplace_back(args.at(5));
@@ -45,18 +45,25 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   int update_count = 0;
   int dumped_count = 0;
   int differences = 0;
+  // The records are compared through the files this run wrote: another run that shares a script
+  // may replace or remove the record file at its name meanwhile.
+  File update_records;
+  File dumped_records;
   int update_written = 0, dumped_written = 0;
-  if (process_script_convert(update, update_count, &update_written) != kOk) {
-    if (int rc = process_script_convert(update, update_count, &update_written)) return rc;
+  if (process_script_convert(update, update_count, update_records, &update_written) != kOk) {
+    if (int rc = process_script_convert(update, update_count, update_records, &update_written))
+      return rc;
   }
-  if (int rc = process_script_convert(dumped, dumped_count, &dumped_written)) return rc;
+  if (int rc = process_script_convert(dumped, dumped_count, dumped_records, &dumped_written))
+    return rc;
   // A script without a question would carry no setting and import the new script as it stands.
   if (check_setup_question(update, update_written) || check_setup_question(dumped, dumped_written)) {
     std::remove(record_file_name(update).c_str());
     std::remove(record_file_name(dumped).c_str());
     return kMissingFile;
   }
-  if (int rc = process_script_compare(update, dumped, differences)) return rc;
+  if (int rc = process_script_compare(update, dumped, update_records, dumped_records, differences))
+    return rc;
   if (int rc = use_different_create_merged(update, kDifferences, kMerged)) return rc;
 
   std::vector<std::string> words = {"/i", "/q", "/s", kMerged};

@@ -61,8 +61,10 @@ int cmd_variables(char letter, const Args& args, ToolRunner& tool) {
     print_conflict(cmd->list_file);
     return kMissingFile;
   }
+  if (writes_tool({cmd->list_file, cmd->get ? user_file : "", cmd->database ? cmd->database : ""}))
+    return kMissingFile;
 
-  OutFile list(cmd->list_file, "wb");
+  OutFile list(cmd->list_file, create_anew(cmd->list_file));
   if (!list) {
     print_cannot_open(cmd->list_file);
     return kMissingFile;

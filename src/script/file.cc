@@ -117,6 +117,21 @@ void print_conflict(std::string_view name) {
 
 namespace {
 
+// Whether a working file may be created anew at `name`: nothing stands there, or a file, or a
+// symbolic link. A directory, a device or a pipe at a working file's name is no file of a run and
+// stays as it is.
+bool replaceable(const std::string& name) {
+  struct stat st;
+  if (::lstat(name.c_str(), &st) != 0) return errno == ENOENT;
+  return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
+}
+
+// The directory part of a name, up to and including its last '/'; "." for none.
+std::string directory_of(const std::string& name) {
+  std::string::size_type slash = name.rfind('/');
+  return slash == std::string::npos ? std::string(".") : name.substr(0, slash + 1);
+}
+
 // The mode bits that a newly created file gets from the process's umask.
 mode_t default_mode() {
   mode_t mask = ::umask(0);
@@ -126,10 +141,24 @@ mode_t default_mode() {
 
 }  // namespace
 
-ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_(std::move(name), File()) {
+ReplacingFile::ReplacingFile(std::string name, Target target)
+    : kind_(target), out_(std::move(name), File()) {
   // An empty name names no file that could be created.
-  if (target_.empty()) return;
+  if (out_.name().empty()) return;
+  if (kind_ == kAtName) {
+    open_at_name();
+    return;
+  }
   struct stat st;
+  // A pipe or a device, named directly or through links (/dev/stdout into a pipe), cannot be
+  // replaced: it is written in place, if the user may write it.
+  if (::stat(out_.name().c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    if (::access(out_.name().c_str(), W_OK) != 0) return;
+    in_place_ = true;
+    out_ = OutFile(out_.name(), "wb");
+    return;
+  }
+  target_ = final_name(out_.name());
   // A chain of links that never ends (a loop) names no file: there is nothing to replace, and the
   // link must not be replaced by a file.
   if (::lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return;
@@ -137,13 +166,7 @@ ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_
   // A file the user may not write stays as it is, as it would if it were opened for writing: a
   // script made read-only to keep it is not replaced behind that.
   if (exists && ::access(target_.c_str(), W_OK) != 0) return;
-  if (exists && !S_ISREG(st.st_mode)) {
-    in_place_ = true;
-    out_ = OutFile(out_.name(), "wb");
-    return;
-  }
-  std::string::size_type slash = target_.rfind('/');
-  dir_ = slash == std::string::npos ? std::string(".") : target_.substr(0, slash + 1);
+  dir_ = directory_of(target_);
   if (!open_temporary(dir_)) return;
   int fd = ::fileno(out_.get());
   if (exists) {
@@ -156,15 +179,25 @@ ReplacingFile::ReplacingFile(std::string name) : target_(final_name(name)), out_
   }
 }
 
+bool ReplacingFile::open_at_name() {
+  target_ = out_.name();
+  if (!replaceable(target_)) return false;
+  dir_ = directory_of(target_);
+  if (!open_temporary(dir_)) return false;
+  ::fchmod(::fileno(out_.get()), default_mode());
+  return true;
+}
+
 bool ReplacingFile::open_temporary(const std::string& dir) {
   int fd = -1;
   // An unnamed file vanishes by itself if the program is killed before it is put in place. Naming
   // it later goes through /proc, so it is only used where /proc is there.
   if (::access("/proc/self/fd", X_OK) == 0) {
-    fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     unnamed_ = fd >= 0;
   }
   if (fd < 0) {
+    // Another file system, or no /proc: a named temporary file, which a kill can leave behind.
     std::string pattern = (dir == "." ? std::string() : dir) + ".nvram-XXXXXX";
     fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) return false;
@@ -200,9 +233,14 @@ bool ReplacingFile::commit() {
   if (!out_) return false;
   if (!in_place_) {
     std::FILE* f = out_.get();
-    if (!out_.flush() || std::fflush(f) != 0 || (::fsync(::fileno(f)) != 0 && errno != EINVAL) ||
-        (unnamed_ && !link_unnamed())) {
+    // A working file only has to be whole for the runs that read it; the user's file must also
+    // survive a power cut.
+    const bool synced = kind_ == kAtName || ::fsync(::fileno(f)) == 0 || errno == EINVAL;
+    if (!out_.flush() || std::fflush(f) != 0 || !synced || (unnamed_ && !link_unnamed())) {
       out_.set_failed();
+    } else if (kind_ == kAtName) {
+      read_fd_ = ::fcntl(::fileno(f), F_DUPFD_CLOEXEC, 0);
+      if (read_fd_ < 0) out_.set_failed();
     }
   }
   if (!out_.finish()) {
@@ -216,6 +254,7 @@ bool ReplacingFile::commit() {
     return false;
   }
   temp_.clear();
+  if (kind_ == kAtName) return true;
   // The rename itself reaches the disk with the directory.
   int dir_fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir_fd >= 0) {
@@ -225,11 +264,58 @@ bool ReplacingFile::commit() {
   return true;
 }
 
+File ReplacingFile::read_back() {
+  if (read_fd_ < 0 || !temp_.empty()) return File();
+  int fd = read_fd_;
+  read_fd_ = -1;
+  // The file is read under its name while the name still holds it, so that the descriptor (and
+  // what the system shows of it) bears that name; once another run has put its own file there,
+  // through the descriptor it was written with.
+  int named = ::open(target_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  struct stat written_st, named_st;
+  if (named >= 0 && ::fstat(fd, &written_st) == 0 && ::fstat(named, &named_st) == 0 &&
+      written_st.st_dev == named_st.st_dev && written_st.st_ino == named_st.st_ino) {
+    ::close(fd);
+    fd = named;
+  } else if (named >= 0) {
+    ::close(named);
+  }
+  std::FILE* f = ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "rb") : nullptr;
+  if (!f) ::close(fd);
+  return File(f);
+}
+
 void ReplacingFile::discard() {
   if (!temp_.empty()) ::unlink(temp_.c_str());
   temp_.clear();
+  if (read_fd_ >= 0) ::close(read_fd_);
+  read_fd_ = -1;
 }
 
 ReplacingFile::~ReplacingFile() { discard(); }
+
+File create_anew(const std::string& name) {
+  // Should another run create the name between the removal and the creation, the removal is
+  // done again: the new file is never one that was already there.
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    if (!replaceable(name) || (::unlink(name.c_str()) != 0 && errno != ENOENT)) return File();
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      std::FILE* f = ::fdopen(fd, "wb");
+      if (!f) ::close(fd);
+      return File(f);
+    }
+    if (errno != EEXIST) return File();
+  }
+  return File();
+}
+
+void remove_if_same(const std::string& name, std::FILE* f) {
+  struct stat open_st, named_st;
+  if (::fstat(::fileno(f), &open_st) == 0 && ::lstat(name.c_str(), &named_st) == 0 &&
+      open_st.st_dev == named_st.st_dev && open_st.st_ino == named_st.st_ino) {
+    ::unlink(name.c_str());
+  }
+}
 
 }  // namespace nvram

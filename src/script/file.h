@@ -108,14 +108,24 @@ class OutFile {
 };
 
 // A file replaced whole. The new contents are written under a temporary name in the directory of
-// the file that `name` finally names (through symbolic links, which stay), flushed to disk and
-// renamed over that file only when every byte was written; until then the old file is untouched,
-// and on any failure no temporary file is left. An existing file keeps its permission bits (and,
-// where the system allows, its owner). A name that stands for something other than a regular file
-// (a device such as /dev/full, a pipe) cannot be replaced and is written in place.
+// the file being replaced and renamed over it only when every byte was written; until then the old
+// file is untouched, and on any failure no temporary file is left. Other runs that use the same
+// name (a script shared by many stations) never see a half-written file.
+//
+// The user's own output (kFinalFile) is the file that `name` finally names, through symbolic links,
+// which stay: it is flushed to disk before the rename, keeps its permission bits (and, where the
+// system allows, its owner), and a name that stands for something other than a regular file (a
+// device such as /dev/full, a pipe) cannot be replaced and is written in place.
+//
+// A working file (kAtName) is created anew: whatever stands at the name itself (a file, a symbolic
+// link, a hard link to another file) is replaced, never written through, and the new file gets the
+// usual mode. A directory, a device or a pipe in its place is left alone: the file cannot be opened. After commit() the file just written
+// can be read back through read_back(), whatever another run puts at its name meanwhile.
 class ReplacingFile {
  public:
-  explicit ReplacingFile(std::string name);
+  enum Target { kFinalFile, kAtName };
+
+  explicit ReplacingFile(std::string name, Target target = kFinalFile);
   ~ReplacingFile();
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
@@ -129,7 +139,12 @@ class ReplacingFile {
   // returns false; the old file is as it was.
   bool commit();
 
+  // After a successful commit() of a kAtName file: the file that was written, open for reading at
+  // its start. An empty File otherwise.
+  File read_back();
+
  private:
+  bool open_at_name();
   bool open_temporary(const std::string& dir);
   bool link_unnamed();
   void discard();
@@ -139,8 +154,20 @@ class ReplacingFile {
   std::string temp_;          // the temporary file's name, once it has one
   bool unnamed_ = false;      // the temporary file has no name yet (O_TMPFILE)
   bool in_place_ = false;     // written directly: no regular file to replace
+  Target kind_;
+  int read_fd_ = -1;          // a kAtName file's own descriptor, kept past the commit
   OutFile out_;
 };
+
+// Creates the file `name` anew for writing ("wb"): whatever stands at the name (a file, a symbolic
+// link, a hard link to another file) is removed first and a new file is created in its place, so
+// no link planted there can send the writes to another file. An empty File when that fails (a
+// directory, a device or a pipe in its place, a directory that cannot be written).
+File create_anew(const std::string& name);
+
+// Removes `name` when it still names the file open as `f`: a file that another run has put there
+// meanwhile stays.
+void remove_if_same(const std::string& name, std::FILE* f);
 
 // Prints "Error, cannot open file %s\r\n".
 void print_cannot_open(std::string_view name);

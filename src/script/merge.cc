@@ -134,7 +134,7 @@ int use_different_create_merged(const std::string& script, const std::string& di
                                 const std::string& output) {
   File in(script, "rb");
   File difference_lines(difference_file, "rb");
-  OutFile out(output, "wb");
+  OutFile out(output, create_anew(output));
   if (!in || !difference_lines || !out) {
     std::fputs("can't open file\n", stdout);
     return kMissingFile;

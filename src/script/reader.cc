@@ -285,7 +285,12 @@ ScriptRecord script_record(const Record& r) {
 
 }  // namespace
 
-int process_script_convert(const std::string& script_name, int& record_count,
+int process_script_convert(const std::string& script_name, int& record_count) {
+  File records;
+  return process_script_convert(script_name, record_count, records);
+}
+
+int process_script_convert(const std::string& script_name, int& record_count, File& records,
                            int* records_written) {
   File script(script_name, "rb");
   if (!script) {
@@ -298,7 +303,7 @@ int process_script_convert(const std::string& script_name, int& record_count,
     print_conflict(script_name);
     return kMissingFile;
   }
-  OutFile out(record_name, "wb");
+  ReplacingFile out(record_name, ReplacingFile::kAtName);
   if (!out) {
     print_cannot_open(record_name);
     return kMissingFile;
@@ -312,9 +317,14 @@ int process_script_convert(const std::string& script_name, int& record_count,
     ++written;
   });
   script.close();
-  if (!out.finish()) return kMissingFile;
   if (!read_whole) {
     print_cannot_read(script_name);
+    return kMissingFile;
+  }
+  if (!out.commit()) return kMissingFile;
+  records = out.read_back();
+  if (!records) {
+    print_cannot_read(record_name);
     return kMissingFile;
   }
   record_count = closed;

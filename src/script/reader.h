@@ -6,18 +6,24 @@
 #include <string_view>
 #include <vector>
 
+#include "script/file.h"
 #include "script/string_block.h"
 
 // The setup-script reader: turns a setup script into its record file, one line
 // "{key},[default],<current>\r\n" per question.
 namespace nvram {
 
-// Converts a setup script into its record file (named by record_file_name()). Returns 0, or 3
-// after printing its message: the script or the record file cannot be opened, the script cannot be
-// read to its end, or the record file cannot be written whole. On success stores the number of
-// records closed by a blank line, and in `records_written` (when given) the number of records
-// written, the one still open at the script's end included.
-int process_script_convert(const std::string& script_name, int& record_count,
+// Converts a setup script into its record file (named by record_file_name()). The record file is
+// written whole under a temporary name beside it and renamed into place, replacing whatever stood
+// at its name (a link included). Returns 0, or 3 after printing its message: the script or the
+// record file cannot be opened, the script cannot be read to its end, or the record file cannot be
+// written whole. On success stores the number of records closed by a blank line and, in the second
+// form, hands over the record file just written, open for reading at its start: the records of
+// this run, even when another run has replaced or removed the file at that name meanwhile; and in
+// `records_written` (when given) the number of records written, the one still open at the
+// script's end included.
+int process_script_convert(const std::string& script_name, int& record_count);
+int process_script_convert(const std::string& script_name, int& record_count, File& records,
                            int* records_written = nullptr);
 
 // The place (question_place()) of every record of a setup script, in the order of its record file:

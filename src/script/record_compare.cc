@@ -192,6 +192,10 @@ void print_cannot_open_record(const std::string& name) {
   std::printf("Cannot open %s\r\n", name.c_str());
 }
 
+int compare_record_files(const std::string& new_script, File& walked,
+                         const std::string& dumped_script, File& searched,
+                         const ExclusionTable& excluded, int& difference_count);
+
 }  // namespace
 
 int process_script_compare(const std::string& new_script, const std::string& dumped_script,
@@ -211,7 +215,26 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     print_cannot_open_record(searched_name);
     return kMissingFile;
   }
-  OutFile diff("Difftemp.ini", "wb");
+  return compare_record_files(new_script, walked, dumped_script, searched, excluded,
+                              difference_count);
+}
+
+int process_script_compare(const std::string& new_script, const std::string& dumped_script,
+                           File& walked, File& searched, int& difference_count) {
+  ExclusionTable excluded;
+  if (int status = load_exclusion_list(excluded); status != kOk) return status;
+  return compare_record_files(new_script, walked, dumped_script, searched, excluded,
+                              difference_count);
+}
+
+namespace {
+
+int compare_record_files(const std::string& new_script, File& walked,
+                         const std::string& dumped_script, File& searched,
+                         const ExclusionTable& excluded, int& difference_count) {
+  const std::string walked_name = record_file_name(new_script);
+  const std::string searched_name = record_file_name(dumped_script);
+  OutFile diff("Difftemp.ini", create_anew("Difftemp.ini"));
   if (!diff) {
     print_cannot_open_record(diff.name());
     return kMissingFile;
@@ -267,12 +290,12 @@ int process_script_compare(const std::string& new_script, const std::string& dum
     print_cannot_read(walked_name);
     return kMissingFile;
   }
-  walked.close();
-  searched.close();
-  std::remove(walked_name.c_str());
-  std::remove(searched_name.c_str());
+  remove_if_same(walked_name, walked.get());
+  remove_if_same(searched_name, searched.get());
   difference_count = count;
   return kOk;
 }
+
+}  // namespace
 
 }  // namespace nvram

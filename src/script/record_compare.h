@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "script/exclusion.h"
+#include "script/file.h"
 
 // The comparison of two record files that finds the settings an update must carry over.
 namespace nvram {
@@ -64,5 +65,11 @@ std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
 // place.
 int process_script_compare(const std::string& new_script, const std::string& dumped_script,
                            int& difference_count);
+
+// The same with both record files already open for reading at their start (as
+// process_script_convert() hands them over): these are compared, whatever the names hold now, and
+// each name is removed only while it still names the file compared.
+int process_script_compare(const std::string& new_script, const std::string& dumped_script,
+                           File& walked, File& searched, int& difference_count);
 
 }  // namespace nvram

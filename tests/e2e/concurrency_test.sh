@@ -82,4 +82,43 @@ for i in 1 2 3 4 5 6 7 8; do
   grep -q '^// BIOS_VERSION = XB0A12' "$WORK/d$i/saved.txt" || fail "d$i/saved.txt is not a stamped export"
 done
 
+begin_case "stations in four directories update and check against one shared pair at once"
+# s1 and s2 run -u on golden/0.txt and 1.txt (5,000 questions, every sixth differing), s3 and s4
+# -c against 0.txt with 1.txt live; each must end exactly like a run alone (au, ac).
+G=$WORK/golden
+mkdir "$G"
+for v in 0 1; do
+  awk -v v=$v 'BEGIN { for (i = 0; i < 5000; i++) printf "Setup Question = Q%d\r\nValue =%x\r\n\r\n", i, i + (v && i % 6 == 0) }' >"$G/$v.txt"
+done
+cp "$G/1.txt" "$FAKE/export"
+for d in au ac s1 s2 s3 s4; do mkdir "$WORK/$d" && cp "$WORK/SCELNX_64" "$WORK/$d/" && : >"$WORK/$d/Exclude.txt"; done
+pair() { start_nvram "$WORK/$1" -u "$G/0.txt" "$G/1.txt"; start_nvram "$WORK/$2" -c "$G/0.txt"; }
+pair au ac && wait
+[ "$(cat "$WORK/au.status" "$WORK/ac.status" | tr '\n' ' ')$(wc -l <"$WORK/au/Difftemp.ini")" = "0 6 834" ] || fail "the runs alone"
+for round in 1 2 3 4 5; do
+  pair s1 s3 && pair s2 s4 && wait
+  for p in s1:au s2:au s3:ac s4:ac; do
+    diff -r "$WORK/${p%:*}" "$WORK/${p#*:}" >/dev/null && cmp -s "$WORK/${p%:*}.out" "$WORK/${p#*:}.out" &&
+      cmp -s "$WORK/${p%:*}.status" "$WORK/${p#*:}.status" || fail "round $round: ${p%:*} is not like a run alone"
+  done
+done
+# Left beside the scripts: at most the record file that a -c keeps.
+[ -z "$(ls -A "$G" | grep -vx -e 0.txt -e 1.txt -e 0.ini)" ] || fail "golden/ holds $(ls -A "$G" | tr '\n' ' ')"
+
+begin_case "a run killed while its tool imports keeps the next run out until the tool has ended"
+printf 'Setup Question = A\r\nValue =1\r\n\r\n' | tee "$WORK/old.txt" >"$WORK/new.txt"
+: >"$WORK/Exclude.txt"
+printf ': >"$FAKE_DIR/started"; for ((i = 0; i < 300; i++)); do [ -f "$FAKE_DIR/open" ] && break; sleep 0.1; done\n' >"$FAKE/hook"
+(cd "$WORK" && PATH="$FAKE/bin:$PATH" exec "$NVRAM_BIN" -u old.txt new.txt >/dev/null 2>&1 </dev/null) &
+pid=$!
+for ((i = 0; i < 100; i++)); do [ -f "$FAKE/started" ] && break; sleep 0.1; done
+kill -TERM "$pid" && wait "$pid"
+cp "$WORK/merged.txt" "$FAKE/merged"
+run_nvram -u old.txt new.txt
+expect_stdout "$BUSY"
+expect_same_file merged.txt "$FAKE/merged"
+touch "$FAKE/open"
+for ((i = 0; i < 100; i++)); do run_nvram -u old.txt new.txt; [ "$STATUS" = 3 ] || break; sleep 0.1; done
+expect_status 0
+
 finish

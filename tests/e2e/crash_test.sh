@@ -2,6 +2,8 @@
 # -s, -c and -u killed (SIGKILL, with the tool they run) at random moments on the simulated
 # platform, with a script of real size: the inputs and an existing output script stay whole (old
 # or new, never partial), and the next run succeeds at once.
+# test-label: slow
+# quick-env: CRASH_ROUNDS=4
 . "$(dirname "$0")/lib.sh"
 
 ROUNDS=${CRASH_ROUNDS:-30}

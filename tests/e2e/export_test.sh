@@ -101,7 +101,15 @@ expect_status 3
 expect_stdout 'Error, cannot write file /dev/full\r\n'
 expect_file temp.txt '// Script File Name : temp.txt\n'
 
-for args in "db.bin temp.txt|temp.txt" "db.bin ./temp.txt|./temp.txt" "temp.txt out.txt|temp.txt" "same same|same"; do
+begin_case "a pipe is written in place: -s db /dev/stdout into a pipe"
+set_export '// Script File Name : temp.txt\n'
+(cd "$WORK" && PATH="$FAKE/bin:$PATH" "$NVRAM_BIN" -s db /dev/stdout </dev/null | cat >"$OUT_FILE"; exit "${PIPESTATUS[0]}")
+STATUS=$?
+expect_status 0
+expect_stdout '// Script File Name : /dev/stdout\n// BIOS_VERSION = XB0A12\n'
+
+for args in "db.bin temp.txt|temp.txt" "db.bin ./temp.txt|./temp.txt" "temp.txt out.txt|temp.txt" "same same|same" \
+  "db.bin SCELNX_64|SCELNX_64" "SCELNX_64 out.txt|SCELNX_64"; do
   begin_case "file name conflict: -s ${args%|*}"
   printf 'keep' >"$WORK/same"
   set_export '// Script File Name : temp.txt\n'

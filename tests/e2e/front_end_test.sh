@@ -78,12 +78,39 @@ run_nvram -v
 expect_status 0
 expect_stdout '\nBIOS_VERSION = XB0A12\n\n'
 
-for opt in -x - -1 -h; do
+for opt in -x - -1 --helpx --versions; do
   begin_case "unknown option '$opt' gives status 2 and no output"
   run_nvram "$opt" -v
   expect_status 2
   expect_stdout ''
 done
+
+begin_case "--help, -h and -H first do what -? does, on the platform and off it"
+for opt in --help -h -H; do
+  set_version 'XB0A12\n'
+  run_nvram "$opt" -s a b
+  expect_status 0
+  expect_stdout "$BANNER"
+  set_version 'XC0A12\n'
+  run_nvram "$opt"
+  expect_status 5
+  expect_stdout "$WRONG"
+done
+expect_tool_words
+
+begin_case "-h after the first argument is an unknown option"
+run_nvram -v -h
+expect_status 2
+expect_stdout '\nBIOS_VERSION = XB0A12\n\n'
+
+begin_case "--version prints the program's version on any machine"
+for v in 'XB0A12\n' 'XC0A12\n' ''; do
+  set_version "$v"
+  run_nvram --version -s a b
+  expect_status 0
+  expect_stdout 'NVRAM 1.01\n'
+done
+expect_tool_words
 
 begin_case "-t alone does nothing"
 run_nvram -t

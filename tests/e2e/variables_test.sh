@@ -108,7 +108,7 @@ run_nvram -p "$long"
 expect_status 0
 expect_tool_words "/o|/l|pwd.lst|/n|$long|/h|t01.db"
 
-for args in "p pwd.lst" "p t01.db" "p ./t01.db" "r pwd.lst" "g hdd.lst" "g t02.db" "j hdd.lst" "j ./hdd.lst"; do
+for args in "p pwd.lst" "p t01.db" "p ./t01.db" "r pwd.lst" "g hdd.lst" "g t02.db" "j hdd.lst" "j ./hdd.lst" "g SCELNX_64"; do
   begin_case "file name conflict: -$args"
   run_nvram -${args% *} "${args#* }"
   expect_status 3

@@ -33,6 +33,10 @@ for page in "$NVRAM_SOURCE_DIR"/doc/*.1; do
   gz=$scratch/root/usr/share/man/man1/$(basename "$page").gz
   [ "$(gzip -dc "$gz" 2>/dev/null | md5sum)" = "$(md5sum <"$page")" ] || fail "$gz is not $page compressed"
 done
+for f in NVRAM nvram-diff; do
+  cmp -s "$scratch/root/usr/share/bash-completion/completions/$f" "$NVRAM_SOURCE_DIR/packaging/completion/$f" ||
+    fail "no bash completion for $f"
+done
 [ -s "$scratch/root/usr/share/doc/nvram/copyright" ] || fail "no copyright file"
 gzip -t "$scratch/root/usr/share/doc/nvram/changelog.gz" 2>/dev/null || fail "no changelog.gz"
 

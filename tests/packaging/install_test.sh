@@ -19,6 +19,11 @@ expected="./bin/NVRAM ./share/doc/nvram/changelog.gz ./share/doc/nvram/copyright
 [ -x "$prefix/bin/NVRAM" ] || fail "bin/NVRAM missing or not executable"
 [ -x "$prefix/bin/nvram-diff" ] || fail "bin/nvram-diff missing or not executable"
 expected+=" ./bin/nvram-diff"
+comp=share/bash-completion/completions
+for f in NVRAM nvram-diff; do
+  expected+=" ./$comp/$f"
+  cmp -s "$prefix/$comp/$f" "$NVRAM_SOURCE_DIR/packaging/completion/$f" || fail "$comp/$f missing or not the source file"
+done
 for page in "$NVRAM_SOURCE_DIR"/doc/*.1; do
   gz=share/man/man1/$(basename "$page").gz
   expected+=" ./$gz"
@@ -39,6 +44,20 @@ fi
 if [ -x "$prefix/bin/nvram-diff" ]; then
   "$prefix/bin/nvram-diff" --version | grep -q '^nvram-diff ' || fail "installed nvram-diff has no --version"
 fi
+
+# The installed completions, asked as bash asks them: options, a file name, --format's values.
+got=$(cd "$prefix" && bash --norc --noprofile -c '. "$1/NVRAM" && . "$1/nvram-diff" && complete -p NVRAM nvram-diff
+  COMP_WORDS=(NVRAM -v -); COMP_CWORD=2; _nvram; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(NVRAM -s b); COMP_CWORD=2; _nvram; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(nvram-diff --format ""); COMP_CWORD=2; _nvram_diff; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(nvram-diff --q); COMP_CWORD=1; _nvram_diff; echo "${COMPREPLY[*]}"' _ "$prefix/$comp" 2>&1)
+want='complete -F _nvram NVRAM
+complete -F _nvram_diff nvram-diff
+-? -s -u -c -p -r -g -j -v -t --help --version
+bin
+text json csv
+--quiet'
+[ "$got" = "$want" ] || fail "completion gave [$got], expected [$want]"
 
 [ "$failed" = 0 ] && echo "install tree ok"
 exit "$failed"

@@ -33,6 +33,8 @@ for f in temp.txt biostemp.sh biostemp.ini Difftemp.ini merged.txt pwd.lst hdd.l
   grep -q -- "$f" "$scratch/plain" || fail "$f is not mentioned"
 done
 
+grep -q 'nvram-diff(1)' <(sed -n '/^SEE ALSO/,$p' "$scratch/plain") || fail "SEE ALSO does not name nvram-diff(1)"
+
 # nvram-diff's page: no warnings, every option and exit status.
 if command -v man >/dev/null && man --help 2>&1 | grep -q -- --warnings; then
   MANWIDTH=80 LC_ALL=C man --warnings -l "$NVRAM_SOURCE_DIR/doc/nvram-diff.1" >"$scratch/diff" 2>"$scratch/diff-warnings"

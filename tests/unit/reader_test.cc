@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -360,18 +358,15 @@ TEST(ScriptConvert, FailedWriteIsReported) {
     script += "Setup Question = Q" + std::to_string(i) + "\nValue =1\n\n";
   write_file("setup.txt", script);
 
-  rlimit old{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
-  auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = old;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   int count = 9;
-  testing::internal::CaptureStdout();
-  int status = process_script_convert("setup.txt", count);
-  std::string printed = testing::internal::GetCapturedStdout();
-  ::setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, old_handler);
+  int status;
+  std::string printed;
+  {
+    FileSizeLimit limit(4096);
+    testing::internal::CaptureStdout();
+    status = process_script_convert("setup.txt", count);
+    printed = testing::internal::GetCapturedStdout();
+  }
 
   EXPECT_EQ(status, 3);
   EXPECT_EQ(printed, "Error, cannot write file setup.ini\r\n");
