@@ -372,7 +372,8 @@ TEST(RecordCompare, HundredThousandRecordsInReversedOrder) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf("compare of %d reversed records: %.3f s\n", kLines, seconds);
   EXPECT_EQ(count, kLines);
-  EXPECT_LT(seconds, 10.0);  // a rescanning search would take minutes
+  EXPECT_LT(seconds, 60.0);  // a rescanning search would take minutes; the bound leaves
+                             // room for a sanitizer build on a loaded machine
 }
 
 }  // namespace
