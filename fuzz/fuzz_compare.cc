@@ -130,6 +130,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   std::string out;
   int status = run_compare(live, out);
+  FUZZ_CHECK(fuzz::file_exists("biostemp.ini") && fuzz::file_exists("saved.ini"));
+  // A script without a setup question is an error, the saved one named first.
+  const char* questionless = fuzz::read_file("saved.ini").empty()      ? "saved.txt"
+                             : fuzz::read_file("biostemp.ini").empty() ? "biostemp.sh"
+                                                                       : nullptr;
+  if (questionless) {
+    FUZZ_CHECK(status == 3);
+    FUZZ_CHECK(out == "Error, no setup question in " + std::string(questionless) + "\r\n");
+    return 0;
+  }
   FUZZ_CHECK(status == 0 || status == 6);
   std::multiset<Report> reports;
   FUZZ_CHECK((check_report(out, &reports) > 0) == (status == 6));
@@ -137,7 +147,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(fuzz::read_file("saved.txt") == saved);
   FUZZ_CHECK(fuzz::read_file("Exclude.txt") == parts[2]);
   FUZZ_CHECK(fuzz::read_file("biostemp.sh") == live);
-  FUZZ_CHECK(fuzz::file_exists("biostemp.ini") && fuzz::file_exists("saved.ini"));
 
   // Live settings equal to the saved ones: no report, status 0.
   status = run_compare(saved, out);
