@@ -9,7 +9,8 @@
 ROUNDS=${CRASH_ROUNDS:-30}
 
 # killed_run MS ARGS...: starts the program in its own session, kills the whole session after MS
-# milliseconds (the program and the tool), waits for it.
+# milliseconds (the program and the tool), waits for it and for the directory lock, which the
+# tool holds until it has ended.
 killed_run() {
   local ms=$1 pid
   shift
@@ -18,6 +19,7 @@ killed_run() {
   sleep "$((ms / 1000)).$(printf '%03d' $((ms % 1000)))"
   kill -KILL -- "-$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
+  flock -w 5 "$WORK" true
 }
 # timed_run ARGS...: run_nvram; sets MS to its duration in milliseconds (at most 999).
 timed_run() {
