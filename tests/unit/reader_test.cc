@@ -395,7 +395,8 @@ TEST(ScriptConvert, HundredThousandQuestionsConvertQuickly) {
   const std::string head = "{Question0},[00],<01>\r\n{Question1},[00],<01>\r\n";
   EXPECT_EQ(records.substr(0, head.size()), head);
   EXPECT_EQ(std::count(records.begin(), records.end(), '\n'), 100000);
-  EXPECT_LT(ms, 5000);  // a generous bound: debug and sanitizer builds are slower
+  EXPECT_LT(ms, 20000);  // a generous bound: debug and sanitizer builds are slower, and the
+                         // tests run four at a time
   RecordProperty("convert_ms", ms);
 }
 
