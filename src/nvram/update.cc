@@ -58,8 +58,9 @@ int cmd_update(const Args& args, ToolRunner& tool) {
     return rc;
   // A script without a question would carry no setting and import the new script as it stands.
   if (check_setup_question(update, update_written) || check_setup_question(dumped, dumped_written)) {
-    std::remove(record_file_name(update).c_str());
-    std::remove(record_file_name(dumped).c_str());
+    // Like the comparison, it removes only the record files that are still this run's own.
+    remove_if_same(record_file_name(update), update_records.get());
+    remove_if_same(record_file_name(dumped), dumped_records.get());
     return kMissingFile;
   }
   if (int rc = process_script_compare(update, dumped, update_records, dumped_records, differences))
