@@ -12,50 +12,13 @@
 #include <utility>
 
 #include "script/carry.h"
-#include "script/line_source.h"
+#include "script/file.h"
 #include "script/reader.h"
 #include "script/record.h"
 #include "script/record_compare.h"
 
 namespace nvram::diff {
 namespace {
-
-// Closes a descriptor that read_input() opened.
-struct Descriptor {
-  int fd;
-  bool owned;
-  ~Descriptor() {
-    if (owned) ::close(fd);
-  }
-};
-
-// Reads the input once, from its start to its end: a file, a pipe, a FIFO, or standard input
-// for "-". Nothing is opened twice, so a pipe gives what the file gives.
-bool read_input(const std::string& name, std::string& bytes, std::string& error) {
-  const bool standard_input = name == "-";
-  Descriptor in{standard_input ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC),
-                !standard_input};
-  if (in.fd < 0) {
-    in.owned = false;
-    error = "cannot open " + name + ": " + std::strerror(errno);
-    return false;
-  }
-  struct stat st;
-  if (fstat(in.fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    bytes.reserve(static_cast<std::size_t>(st.st_size));
-  }
-  char buf[1 << 16];
-  for (;;) {
-    const ssize_t n = ::read(in.fd, buf, sizeof buf);
-    if (n == 0) return true;
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = "cannot read " + name + ": " + std::strerror(errno);
-      return false;
-    }
-    bytes.append(buf, static_cast<std::size_t>(n));
-  }
-}
 
 void number_copies(Script& s) {
   std::unordered_map<std::string_view, int> seen;
@@ -73,14 +36,13 @@ void number_copies(Script& s) {
 std::string refusal_reason(const Carry& carry, const std::string& value) {
   const bool no_value = value.empty() || value == "?";
   switch (carry.refusal) {
-    case Refusal::kNoSetupLine:
-      return "the update cannot find this question by its name";
+    case Refusal::kNoQuestion:
     case Refusal::kNothingToTake:
       return "NEW has no value line or options";
     case Refusal::kOptionBlock:
       // A number is what fits a bare Value line.
       return no_value ? "OLD has no value"
-             : value_fits(value, ValueLineShape::kBare) ? "NEW has no option [" + value + "]"
+             : value_fits(value, ValueKind::kBare) ? "NEW has no option [" + value + "]"
                                                         : "NEW takes an option, OLD holds a text";
     case Refusal::kValueLine:
     case Refusal::kNone:
@@ -90,21 +52,10 @@ std::string refusal_reason(const Carry& carry, const std::string& value) {
   if (value.front() == '"' && (value.size() < 2 || value.back() != '"')) {
     return "OLD text is too long to carry";
   }
-  if (carry.shape == ValueLineShape::kText) return "NEW takes a text, OLD holds a number";
+  if (carry.kind == ValueKind::kText) return "NEW takes a text, OLD holds a number";
   if (value.front() == '"') return "NEW takes a number, OLD holds a text";
   return "NEW takes a number";
 }
-
-// nvram-diff's side of the carry walk: what became of each difference line.
-class CarryRecorder : public CarryVisitor {
- public:
-  explicit CarryRecorder(std::size_t lines) : carries_(lines) {}
-  void done(const Carry& carry) { carries_[carry.line] = carry; }
-  const Carry& operator[](std::size_t line) const { return carries_[line]; }
-
- private:
-  std::vector<Carry> carries_;
-};
 
 Row make_row(Status status, std::size_t old_index, std::size_t new_index) {
   Row r;
@@ -128,28 +79,29 @@ const char* status_name(Status status) {
 }
 
 bool load_script(const std::string& name, Script& script, std::string& error) {
-  std::string bytes;
-  if (!read_input(name, bytes, error)) return false;
-  std::vector<ScriptRecord> records;
-  scan_script_records(bytes, records);
-  if (records.empty()) {
+  FileBytes bytes;
+  const FileBytes::Result read = name == "-" ? bytes.read(STDIN_FILENO) : bytes.read(name);
+  if (read != FileBytes::kOk) {
+    error = std::string(read == FileBytes::kCannotOpen ? "cannot open " : "cannot read ") + name +
+            ": " + std::strerror(errno);
+    return false;
+  }
+  script.reading.read_bytes(std::move(bytes));
+  const ScriptReading& reading = script.reading;
+  if (reading.size() == 0) {
     error = "no setup question in " + name;
     return false;
   }
   script.name = name;
-  script.version = stamp_version(bytes);
+  script.version = stamp_version(reading.bytes());
   script.questions.clear();
-  script.questions.reserve(records.size());
-  for (const ScriptRecord& r : records) {
-    RecordFields fields = split_record(r.line);
+  script.questions.reserve(reading.size());
+  for (std::size_t i = 0; i < reading.size(); ++i) {
     Question q;
-    q.key = std::move(fields.key);
-    q.place = r.place;
-    q.value = std::move(fields.current_value);
-    q.setup_offset = static_cast<std::size_t>(r.setup_offset);
+    q.key = reading.key(i);
+    q.value = reading.current_value(i);
     script.questions.push_back(std::move(q));
   }
-  script.bytes = std::move(bytes);
   number_copies(script);
   return true;
 }
@@ -157,7 +109,7 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
 void dress_question(Script& script, std::size_t index) {
   Question& q = script.questions[index];
   if (q.dressed) return;
-  q.words = question_words(script.bytes, q.setup_offset);
+  q.words = question_words(script.reading, index);
   q.dressed = true;
 }
 
@@ -173,34 +125,8 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
                      Report& report) {
   const auto& olds = old_script.questions;
   const auto& news = new_script.questions;
-  std::vector<RecordFields> walked(news.size()), searched(olds.size());
-  for (std::size_t i = 0; i < news.size(); ++i) {
-    walked[i].key = news[i].key;
-    walked[i].current_value = news[i].value;
-    walked[i].place = news[i].place;
-  }
-  for (std::size_t j = 0; j < olds.size(); ++j) {
-    searched[j].key = olds[j].key;
-    searched[j].current_value = olds[j].value;
-    searched[j].place = olds[j].place;
-  }
-  const std::vector<RecordPair> pairing = pair_records(walked, searched, excluded);
-
-  // The difference lines of the update, in walk order, and what the update's own walk of NEW
-  // makes of them.
-  Differences differences;
-  std::vector<std::size_t> line_of(news.size(), Differences::kNone);
-  for (std::size_t i = 0; i < news.size(); ++i) {
-    if (!pairing[i].difference_line) continue;
-    const std::string& value = olds[static_cast<std::size_t>(pairing[i].partner)].value;
-    line_of[i] = differences.size();
-    differences.add(news[i].key, value, value == news[i].value);
-  }
-  CarryRecorder carries(differences.size());
-  if (differences.size() > 0) {
-    LineSource lines(new_script.bytes);
-    walk_carry(lines, differences, carries);
-  }
+  const std::vector<RecordPair> pairing =
+      pair_records(new_script.reading, old_script.reading, excluded);
 
   std::vector<bool> old_paired(olds.size(), false);
   std::vector<Row> changed, same, renamed, only_old, only_new;
@@ -224,13 +150,10 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
     }
     Row r = make_row(pairing[i].renamed ? Status::kRenamed : Status::kChanged, j, i);
     if (differs) {
-      const Carry& carry = carries[line_of[i]];
-      if (carry.refusal != Refusal::kNoSetupLine && carry.setup_offset != news[i].setup_offset) {
-        r.reason = "the update writes this value into another question";
-      } else {
-        r.carried = carry.carried();
-        if (!r.carried) r.reason = refusal_reason(carry, olds[j].value);
-      }
+      // What the update's merge makes of the value: the same judgement, of the same question.
+      const Carry carry = carry_into(new_script.reading, i, olds[j].value);
+      r.carried = carry.carried();
+      if (!r.carried) r.reason = refusal_reason(carry, olds[j].value);
     }
     (pairing[i].renamed ? renamed : changed).push_back(std::move(r));
   }

@@ -6,18 +6,17 @@
 
 #include "diff/words.h"
 #include "script/exclusion.h"
+#include "script/reader.h"
 
 // The comparison of two setup scripts as an update from OLD into NEW sees it: the questions are
 // the script reader's records, paired exactly as the update pairs them: by question key, then the
 // questions left over by Token, Offset and key skeleton (renamed questions).
 namespace nvram::diff {
 
-// One question of a script: its record and its words.
+// One question of a script, as the script reader found it: its record and its words.
 struct Question {
   std::string key;
-  std::string place;  // Token, Offset and key skeleton, by which a renamed question is paired
   std::string value;  // the record's current value
-  std::size_t setup_offset = 0;
   int copy = 1;    // the how-manieth question of this key in its script
   int copies = 1;  // how many questions of this key the script holds
   QuestionWords words;  // read on demand: see dress_question()
@@ -26,9 +25,9 @@ struct Question {
 
 struct Script {
   std::string name;
-  std::string bytes;
   std::string version;  // of the BIOS version stamp line, or empty
-  std::vector<Question> questions;
+  ScriptReading reading;  // with the script's bytes
+  std::vector<Question> questions;  // question i is question i of the reading
 };
 
 enum class Status { kSame, kChanged, kRenamed, kOnlyOld, kOnlyNew };

@@ -17,15 +17,6 @@ std::string_view next_line(std::string_view script, std::size_t& pos) {
   return line;
 }
 
-// As the script reader sees a blank line (the line end already dropped here).
-bool is_blank(std::string_view raw_line, std::string_view line) {
-  if (raw_line.size() <= 1 || raw_line[0] == '\r' || raw_line[0] == '\n') return true;
-  for (char c : line) {
-    if (is_visible(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
 bool begins(std::string_view line, std::string_view word) { return line.substr(0, word.size()) == word; }
 
 std::string_view trim_right(std::string_view s) {
@@ -49,15 +40,6 @@ std::string_view drop_comment(std::string_view s) {
 std::string_view after_equals(std::string_view line) {
   std::size_t eq = line.find('=');
   return eq == std::string_view::npos ? std::string_view() : line.substr(eq + 1);
-}
-
-std::string visible_word(std::string_view s) {
-  std::string out;
-  for (char c : drop_comment(trim(s))) {
-    if (!is_visible(static_cast<unsigned char>(c))) break;
-    out += c;
-  }
-  return out;
 }
 
 // "*[01]Enabled\t// Move ..." gives code 01 and text Enabled.
@@ -110,33 +92,34 @@ const char* kind_name(Kind kind) {
   return "none";
 }
 
-QuestionWords question_words(std::string_view script, std::size_t setup_offset) {
+QuestionWords question_words(const ScriptReading& reading, std::size_t index) {
   QuestionWords q;
-  if (setup_offset >= script.size()) return q;
-  std::size_t pos = setup_offset;
-  std::string_view setup = next_line(script, pos);
-  std::string_view text = after_equals(setup);
+  const Question& at = reading[index];
+  std::size_t pos = at.setup;
+  std::string_view setup = next_line(reading.bytes(), pos);
+  std::string_view text = after_equals(setup.substr(0, setup.find('\0')));
   if (!text.empty() && is_space(text.front())) text.remove_prefix(1);
   q.text = std::string(drop_comment(text));
-
-  bool in_options = false;
-  while (pos < script.size()) {
-    std::size_t start = pos;
-    std::string_view line = next_line(script, pos);
-    if (is_blank(script.substr(start, pos - start), line)) break;
-    if (begins(line, "/")) continue;
-    if (in_options) {
-      take_option(line, q);
-    } else if (begins(line, "Token")) {
-      q.token = visible_word(after_equals(line));
-    } else if (begins(line, "Offset")) {
-      q.offset = visible_word(after_equals(line));
-    } else if (q.kind == Kind::kNone && begins(line, "Optio")) {
+  q.token = reading.token(index);
+  q.offset = reading.offset(index);
+  const std::string_view region =
+      reading.bytes().substr(at.value_begin, at.value_end - at.value_begin);
+  switch (at.kind) {
+    case ValueKind::kNone:
+      break;
+    case ValueKind::kOptions:
       q.kind = Kind::kOption;
-      in_options = true;
-      take_option(line, q);
-    } else if (q.kind == Kind::kNone && begins(line, "Value")) {
-      take_value(line, q);
+      for (std::size_t p = 0; p < region.size();) {
+        std::string_view line = next_line(region, p);
+        line = line.substr(0, line.find('\0'));
+        if (!begins(line, "/")) take_option(line, q);
+      }
+      break;
+    default: {
+      std::size_t p = 0;
+      const std::string_view line = next_line(region, p);
+      take_value(line.substr(0, line.find('\0')), q);
+      break;
     }
   }
   return q;

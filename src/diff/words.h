@@ -5,10 +5,13 @@
 #include <string_view>
 #include <vector>
 
+#include "script/reader.h"
+
 // The words of a setup script, for people: a question's text as written, its Token and Offset,
 // its option texts and the way its Value line writes the value, and the script's BIOS version
-// stamp. The record rules (question key, current value) are not read here; the records come from
-// the script reader, and each is dressed in the words of the question its Setup line opens.
+// stamp. Which lines a question has is not decided here: the script reader's questions are
+// dressed in the words of their Setup line, their Value line or option block, and their Token and
+// Offset texts.
 namespace nvram::diff {
 
 enum class Kind { kNone, kOption, kNumber, kText };
@@ -22,17 +25,16 @@ struct OptionWords {
 
 struct QuestionWords {
   std::string text;    // after the Setup line's first '=' (one separating blank dropped)
-  std::string token;   // the visible characters of the Token line's value, or empty
+  std::string token;   // the Token line's text (ScriptReading::token()), or empty
   std::string offset;  // likewise for the Offset line
   Kind kind = Kind::kNone;
   std::vector<OptionWords> options;
   std::string written;  // a Value line's value as written: angles dropped, quotes kept
 };
 
-// Reads the question whose Setup line starts at `setup_offset` of `script`: its lines up to the
-// first blank line (a line of one byte, starting with CR or LF, or without a visible character).
-// Lines that begin with '/' are comments and pass.
-QuestionWords question_words(std::string_view script, std::size_t setup_offset);
+// The words of question `index` of the reading, which keeps its bytes. Option lines that begin
+// with '/' are comments and give no option.
+QuestionWords question_words(const ScriptReading& reading, std::size_t index);
 
 // The version of the first "// BIOS_VERSION = " line before the first Setup line, blanks around
 // it dropped; empty when there is none.

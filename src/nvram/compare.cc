@@ -7,7 +7,6 @@
 #include "nvram/commands.h"
 #include "script/exclusion.h"
 #include "script/file.h"
-#include "script/line_source.h"
 #include "script/partner_search.h"
 #include "script/reader.h"
 #include "script/renamed.h"
@@ -20,50 +19,6 @@ namespace {
 
 constexpr char kLiveScript[] = "biostemp.sh";
 constexpr char kLiveRecords[] = "biostemp.ini";
-
-// The question key and current value of every line of a record file, as the compare command
-// reads them: the scan ends at CR, LF, '/' or '>'; '}' closes the key; '{' and '<' are stored
-// (inside a field) and then open the key or the value. The default value is passed over. The
-// fields are kept end to end in one block, a record file's worth of lines at a time.
-class KeyValues {
- public:
-  std::size_t size() const { return fields_.size() / 2; }
-  std::string_view key(std::size_t i) const { return fields_[2 * i]; }
-  std::string_view value(std::size_t i) const { return fields_[2 * i + 1]; }
-
-  void add_line(std::string_view line) {
-    enum { kBeforeKey, kInKey, kBetween, kInValue } state = kBeforeKey;
-    char key[kFieldMax], value[kFieldMax];
-    std::size_t key_size = 0, value_size = 0;
-    for (char c : line) {
-      if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
-      if (c == '}') {
-        state = kBetween;
-        continue;
-      }
-      if (state == kInKey && key_size < kFieldMax) key[key_size++] = c;
-      if (state == kInValue && value_size < kFieldMax) value[value_size++] = c;
-      if (c == '{') state = kInKey;
-      if (c == '<') state = kInValue;
-    }
-    fields_.add(std::string_view(key, key_size));
-    fields_.add(std::string_view(value, value_size));
-  }
-
- private:
-  StringBlock fields_;  // each line's key, then its value
-};
-
-// Reads a record file that this run has just written. Returns 0, or 3 after "Error, cannot read
-// file %s\r\n" when a read failed: a part of the records is not the whole.
-int read_records(File& in, const std::string& name, KeyValues& records) {
-  LineSource lines(in.get());
-  std::string_view piece;
-  while (lines.next(piece)) records.add_line(piece);
-  if (std::ferror(in.get()) == 0) return kOk;
-  print_cannot_read(name);
-  return kMissingFile;
-}
 
 // The length of a field for "%.*s" (a field holds at most 63 characters).
 int len(std::string_view field) { return static_cast<int>(field.size()); }
@@ -81,13 +36,14 @@ std::optional<std::string> clash_name(const std::string& saved, const std::strin
   return written[clash.other];
 }
 
-// Prints the two lines of a miscompare when the saved and the live record's values differ.
-bool report(const KeyValues& saved, std::size_t s, const KeyValues& live, std::size_t l) {
-  if (saved.value(s) == live.value(l)) return false;
+// Prints the two lines of a miscompare when the saved and the live question's values differ.
+bool report(const ScriptReading& saved, std::size_t s, const ScriptReading& live, std::size_t l) {
+  const std::string_view saved_value = saved.current_value(s), live_value = live.current_value(l);
+  if (saved_value == live_value) return false;
   std::printf("ERROR:Saved value for %.*s is %.*s\r\n", len(saved.key(s)), saved.key(s).data(),
-              len(saved.value(s)), saved.value(s).data());
+              len(saved_value), saved_value.data());
   std::printf("       BIOS value for %.*s is %.*s\r\n", len(live.key(l)), live.key(l).data(),
-              len(live.value(l)), live.value(l).data());
+              len(live_value), live_value.data());
   return true;
 }
 
@@ -113,28 +69,20 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   std::remove(kLiveScript);
   if (int rc = run_tool(tool, {"/o", "/s", kLiveScript})) return rc;
 
-  int saved_count = 0;
-  int live_count = 0;
-  // Each record file is read back through the file this run wrote, never by its name: a saved
+  // Each script is read once, and its questions are compared as this run read them: a saved
   // script shared with other runs has its record file replaced or removed by them at any time.
-  File saved_file;
-  File live_file;
-  int saved_written = 0, live_written = 0;
-  if (int rc = process_script_convert(saved, saved_count, saved_file, &saved_written)) return rc;
-  if (int rc = process_script_convert(kLiveScript, live_count, live_file, &live_written)) return rc;
+  ScriptReading saved_questions, live;
+  File saved_file, live_file;
+  if (int rc = process_script_convert(saved, saved_questions, saved_file)) return rc;
+  if (int rc = process_script_convert(kLiveScript, live, live_file)) return rc;
   // An empty or foreign script would otherwise compare as "no difference".
-  if (int rc = check_setup_question(saved, saved_written)) return rc;
-  if (int rc = check_setup_question(kLiveScript, live_written)) return rc;
-
-  // A record file that cannot be read back fails like its conversion, before the report begins.
-  KeyValues live;
-  if (int rc = read_records(live_file, kLiveRecords, live)) return rc;
-  KeyValues saved_lines;
-  if (int rc = read_records(saved_file, saved_records, saved_lines)) return rc;
+  if (int rc = check_setup_question(saved, saved_questions)) return rc;
+  if (int rc = check_setup_question(kLiveScript, live)) return rc;
+  const int live_count = live.closed_count();
   std::puts("\r\nMiscompare Notification\r");
 
   PartnerSearch search;
-  for (std::size_t i = 0; i < saved_lines.size(); ++i) search.add(saved_lines.key(i));
+  for (std::size_t i = 0; i < saved_questions.size(); ++i) search.add(saved_questions.key(i));
   RenamedRound renamed;  // the live questions that the walk leaves without a partner
   bool miscompare = false;
   int counter = 0;
@@ -152,15 +100,13 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
       renamed.add_walked(i, key);
       continue;
     }
-    miscompare |= report(saved_lines, static_cast<std::size_t>(at), live, i);
+    miscompare |= report(saved_questions, static_cast<std::size_t>(at), live, i);
   }
   // Questions renamed by a live reading in their text, in the order of the live records.
   if (!renamed.empty()) {
-    StringBlock live_places, saved_places;
-    if (int rc = read_script_places(kLiveScript, live_places)) return rc;
-    if (int rc = read_script_places(saved, saved_places)) return rc;
-    for (const RenamedRound::Pair& p : renamed.pair(live_places, search, saved_places, excluded)) {
-      miscompare |= report(saved_lines, p.searched, live, p.walked);
+    for (const RenamedRound::Pair& p :
+         renamed.pair(question_places(live), search, question_places(saved_questions), excluded)) {
+      miscompare |= report(saved_questions, p.searched, live, p.walked);
     }
   }
   return miscompare ? kMiscompare : kOk;

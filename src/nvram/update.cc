@@ -42,30 +42,28 @@ int cmd_update(const Args& args, ToolRunner& tool) {
     return kMissingFile;
   }
 
-  int update_count = 0;
-  int dumped_count = 0;
-  int differences = 0;
-  // The records are compared through the files this run wrote: another run that shares a script
-  // may replace or remove the record file at its name meanwhile.
-  File update_records;
-  File dumped_records;
-  int update_written = 0, dumped_written = 0;
-  if (process_script_convert(update, update_count, update_records, &update_written) != kOk) {
-    if (int rc = process_script_convert(update, update_count, update_records, &update_written))
-      return rc;
+  // The records are compared as this run read them: another run that shares a script may
+  // replace or remove the record file at its name meanwhile.
+  ScriptReading update_reading, dumped_reading;
+  File update_records, dumped_records;
+  if (process_script_convert(update, update_reading, update_records, true) != kOk) {
+    if (int rc = process_script_convert(update, update_reading, update_records, true)) return rc;
   }
-  if (int rc = process_script_convert(dumped, dumped_count, dumped_records, &dumped_written))
-    return rc;
+  if (int rc = process_script_convert(dumped, dumped_reading, dumped_records)) return rc;
   // A script without a question would carry no setting and import the new script as it stands.
-  if (check_setup_question(update, update_written) || check_setup_question(dumped, dumped_written)) {
+  if (check_setup_question(update, update_reading) || check_setup_question(dumped, dumped_reading)) {
     // Like the comparison, it removes only the record files that are still this run's own.
     remove_if_same(record_file_name(update), update_records.get());
     remove_if_same(record_file_name(dumped), dumped_records.get());
     return kMissingFile;
   }
-  if (int rc = process_script_compare(update, dumped, update_records, dumped_records, differences))
+  std::vector<Difference> differences;
+  int difference_count = 0;
+  if (int rc = process_script_compare(update, update_reading, update_records, dumped, dumped_reading,
+                                      dumped_records, differences, difference_count))
     return rc;
-  if (int rc = use_different_create_merged(update, kDifferences, kMerged)) return rc;
+  if (int rc = use_different_create_merged(update_reading, std::move(differences), kMerged))
+    return rc;
 
   std::vector<std::string> words = {"/i", "/q", "/s", kMerged};
   if (resources) words.insert(words.end(), {"/rh", args.at(4), "/rd", args.at(5)});

@@ -8,6 +8,8 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <new>
 
 namespace nvram {
 
@@ -18,6 +20,68 @@ bool OutFile::finish() {
   if (!file_.close()) ok_ = false;
   if (!ok_) print_cannot_write(name_);
   return ok_;
+}
+
+FileBytes::Result FileBytes::read(const std::string& name) {
+  release();
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kCannotOpen;
+  const Result r = read(fd);
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+  return r;
+}
+
+FileBytes::Result FileBytes::read(int fd) {
+  release();
+  // A regular file is read in one go into a buffer of its size and one byte more, which sees its
+  // end; a file that grows meanwhile, a pipe or a FIFO grows the buffer as it goes.
+  std::size_t capacity = 0;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    capacity = static_cast<std::size_t>(st.st_size) + 1;
+    data_ = static_cast<char*>(std::malloc(capacity));
+    if (!data_) capacity = 0;
+  }
+  for (;;) {
+    if (size_ == capacity) {
+      const std::size_t grown = capacity < (1u << 16) ? (1u << 16) : capacity * 2;
+      char* more = static_cast<char*>(std::realloc(data_, grown));
+      if (!more) {
+        release();
+        errno = ENOMEM;
+        return kCannotRead;
+      }
+      data_ = more;
+      capacity = grown;
+    }
+    const ssize_t n = ::read(fd, data_ + size_, capacity - size_);
+    if (n == 0) return kOk;
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int saved = errno;
+      release();
+      errno = saved;
+      return kCannotRead;
+    }
+    size_ += static_cast<std::size_t>(n);
+  }
+}
+
+void FileBytes::assign(std::string_view bytes) {
+  release();
+  if (bytes.empty()) return;
+  data_ = static_cast<char*>(std::malloc(bytes.size()));
+  if (!data_) throw std::bad_alloc();
+  std::memcpy(data_, bytes.data(), bytes.size());
+  size_ = bytes.size();
+}
+
+void FileBytes::release() {
+  std::free(data_);
+  data_ = nullptr;
+  size_ = 0;
 }
 
 void print_cannot_write(std::string_view name) {

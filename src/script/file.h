@@ -169,6 +169,46 @@ File create_anew(const std::string& name);
 // meanwhile stays.
 void remove_if_same(const std::string& name, std::FILE* f);
 
+// The bytes of a file, read once from its start to its end into memory: a regular file, a pipe,
+// a FIFO or a device. Nothing is opened twice, so a pipe gives what the file
+// gives.
+class FileBytes {
+ public:
+  enum Result { kOk, kCannotOpen, kCannotRead };  // errno tells why
+
+  FileBytes() = default;
+  ~FileBytes() { release(); }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  FileBytes(FileBytes&& o) noexcept { take(o); }
+  FileBytes& operator=(FileBytes&& o) noexcept {
+    if (this != &o) {
+      release();
+      take(o);
+    }
+    return *this;
+  }
+
+  // Reads the file `name`.
+  Result read(const std::string& name);
+  // Reads what the descriptor gives, from where it stands to its end; does not close it.
+  Result read(int fd);
+  // Holds a copy of bytes already in memory.
+  void assign(std::string_view bytes);
+
+  std::string_view view() const { return {data_, size_}; }
+  // Gives the bytes up.
+  void release();
+
+ private:
+  void take(FileBytes& o) {
+    data_ = o.data_, size_ = o.size_;
+    o.data_ = nullptr, o.size_ = 0;
+  }
+  char* data_ = nullptr;
+  std::size_t size_ = 0;  // allocated with std::malloc
+};
+
 // Prints "Error, cannot open file %s\r\n".
 void print_cannot_open(std::string_view name);
 

@@ -1,41 +1,38 @@
 #include "script/merge.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string_view>
 #include <vector>
 
 #include "script/carry.h"
 #include "script/file.h"
+#include "script/key_table.h"
 #include "script/line_source.h"
 #include "script/reader.h"
 #include "script/record.h"
-#include "script/record_compare.h"
 #include "script/status.h"
 
 namespace nvram {
 namespace {
 
 // One line of an option block, given as its text up to its first NUL (which the tests read) and
-// as the whole piece (which is written). The marker position is the byte before the first '['. In
+// as the whole line (which is written). The marker position is the byte before the first '['. In
 // the line that holds "[value]" it becomes '*' (an '=' there first moves left over the blank or
 // tab before it); where that cannot be done in place, a '*' is inserted before the '['. In every
-// other line a '*' at the marker position becomes a blank. Nothing else of the piece changes.
-void write_option_line(std::string_view line, std::string_view whole, const std::string& value,
+// other line a '*' at the marker position becomes a blank. Nothing else of the line changes.
+void write_option_line(std::string_view line, std::string_view whole, std::string_view pattern,
                        OutFile& out) {
-  std::size_t bracket = line.find('[');
+  const std::size_t bracket = line.find('[');
   if (bracket == std::string_view::npos) {
     out.write(whole);
     return;
   }
-  std::string pattern = "[" + value + "]";
-  bool selected = line.find(pattern) != std::string_view::npos;
+  const bool selected = line.find(pattern) != std::string_view::npos;
   std::string text(whole);
   if (!selected) {
     if (bracket > 0 && text[bracket - 1] == '*') text[bracket - 1] = ' ';
-    out.write(text);
-    return;
-  }
-  if (bracket > 0 && text[bracket - 1] != '=') {
+  } else if (bracket > 0 && text[bracket - 1] != '=') {
     text[bracket - 1] = '*';
   } else if (bracket > 1 && (text[bracket - 2] == ' ' || text[bracket - 2] == '\t')) {
     text[bracket - 2] = '=';
@@ -46,118 +43,163 @@ void write_option_line(std::string_view line, std::string_view whole, const std:
   out.write(text);
 }
 
-// A Value line takes the value in its own shape: everything up to its first '=' (looked for
+// A Value line takes the value in its own kind: everything up to its first '=' (looked for
 // before the line end) is kept, then the number bare or between '<' and '>', or the text with its
 // escapes undone, and a line feed. A bare line without such an '=' keeps the whole line and the
-// value follows on a line of its own. A value that does not fit the line leaves it whole and
-// is written whole.
-void write_value_line(std::string_view line, std::string_view whole, const std::string& value,
-                      bool fits, OutFile& out) {
-  if (!fits) {
-    out.write(whole);
-    return;
-  }
-  const ValueLineShape shape = value_line_shape(line);
-  std::size_t equals = line_text(line).find('=');
+// value follows on a line of its own.
+void write_value_line(std::string_view line, std::string_view whole, ValueKind kind,
+                      const std::string& value, OutFile& out) {
+  const std::size_t equals = line_text(line).find('=');
   out.write(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
-  switch (shape) {
-    case ValueLineShape::kBare:
-      out.write(value);
-      break;
-    case ValueLineShape::kAngled:
+  switch (kind) {
+    case ValueKind::kAngled:
       out.write("<");
       out.write(value);
       out.write(">");
       break;
-    case ValueLineShape::kText:
+    case ValueKind::kText:
       out.write(unescape_text_value(value));
+      break;
+    default:
+      out.write(value);
       break;
   }
   out.write("\n");
 }
 
-// The merge's side of the carry walk: writes every piece, rewritten where the walk says a value is
-// taken, and keeps the refusals in order for "Not carried".
-class MergeWriter : public CarryVisitor {
- public:
-  explicit MergeWriter(OutFile& out) : out_(out) {}
-
-  void pass(std::string_view whole) { out_.write(whole); }
-  void value_line(std::string_view line, std::string_view whole, const std::string& value,
-                  bool fits) {
-    write_value_line(line, whole, value, fits, out_);
-  }
-  void option_block(const OptionBlock& block, const std::string& value, bool takes) {
-    for (std::size_t i = 0; i < block.pieces.size(); ++i) {
-      if (takes) write_option_line(block.lines[i], block.pieces[i], value, out_);
-      else out_.write(block.pieces[i]);
+// Writes the merged script and returns the differences refused, in script order. `differences`
+// are in script order.
+std::vector<std::size_t> write_merged(const ScriptReading& reading,
+                                      const std::vector<Difference>& differences, OutFile& out) {
+  std::vector<std::size_t> refused;
+  const std::string_view bytes = reading.bytes();
+  std::size_t copied = 0;  // bytes of the script written so far
+  std::string pattern;
+  for (std::size_t i = 0; i < differences.size(); ++i) {
+    const Difference& d = differences[i];
+    const Carry carry = carry_into(reading, d.question, d.value);
+    if (!carry.carried()) {
+      refused.push_back(i);
+      continue;
     }
-  }
-  void refused(const Carry& carry, Refusal) { refused_.push_back(carry.line); }
-
-  // The difference line of each refusal, in the order met.
-  const std::vector<std::size_t>& refusals() const { return refused_; }
-
- private:
-  OutFile& out_;
-  std::vector<std::size_t> refused_;
-};
-
-// Names every refused difference line, "Not carried: %s = %s\r\n", unless the question that
-// the line was made for already holds its value. Which question that is, is read from the script's
-// records, once, and only when something was refused.
-void name_refusals(std::FILE* script, const std::vector<std::size_t>& refusals,
-                   Differences& differences) {
-  if (refusals.empty()) return;
-  std::vector<ScriptRecord> records;
-  if (std::fseek(script, 0, SEEK_SET) == 0 && scan_script_records(script, records)) {
-    std::vector<std::string> keys, values;
-    keys.reserve(records.size());
-    values.reserve(records.size());
-    for (const ScriptRecord& r : records) {
-      RecordFields fields = split_record(r.line);
-      keys.push_back(std::move(fields.key));
-      values.push_back(std::move(fields.current_value));
+    const Question& q = reading[d.question];
+    out.write(bytes.substr(copied, q.value_begin - copied));
+    const std::string_view region = value_region(reading, d.question);
+    if (carry.kind == ValueKind::kOptions) {
+      pattern.assign(1, '[').append(d.value).append(1, ']');
+      for_each_line(region, [&](std::string_view text, std::string_view whole) {
+        write_option_line(text, whole, pattern, out);
+      });
+    } else {
+      write_value_line(region.substr(0, region.find('\0')), region, carry.kind, d.value, out);
     }
-    differences.mark_held(keys, values);
+    copied = q.value_end;
   }
-  for (std::size_t line : refusals) {
-    if (differences.held(line)) continue;
-    const std::string key(differences.key(line));
-    std::printf("Not carried: %s = %s\r\n", key.c_str(), differences.value(line).c_str());
+  out.write(bytes.substr(copied));
+  return refused;
+}
+
+void print_not_carried(std::string_view key, std::string_view value) {
+  std::printf("Not carried: %.*s = %.*s\r\n", static_cast<int>(key.size()), key.data(),
+              static_cast<int>(value.size()), value.data());
+}
+
+// Merges and names the refused differences; the lines of a difference file that no question
+// took (`untaken`, by key and value) are named after them.
+int merge(const ScriptReading& reading, std::vector<Difference> differences, OutFile& out,
+          const std::vector<std::pair<std::string, std::string>>& untaken) {
+  std::stable_sort(differences.begin(), differences.end(),
+                   [](const Difference& a, const Difference& b) { return a.question < b.question; });
+  const std::vector<std::size_t> refused = write_merged(reading, differences, out);
+  if (!out.finish()) return kMissingFile;
+  for (std::size_t i : refused) {
+    const Difference& d = differences[i];
+    // A question that already holds the value loses nothing.
+    if (reading.current_value(d.question) == d.value) continue;
+    print_not_carried(reading.key(d.question), d.value);
   }
+  for (const auto& [key, value] : untaken) print_not_carried(key, value);
+  return kOk;
+}
+
+// Takes a line of a difference file apart by the merge's field rule; false for a line never
+// completed.
+bool split_difference_line(std::string_view line, std::string& key, std::string& value) {
+  std::string default_value;
+  key.clear();
+  value.clear();
+  std::string* field = nullptr;
+  for (char c : line) {
+    if (c == '\r' || c == '\n' || c == '/') return true;
+    if (c == '}' || c == ']' || c == '>') {
+      field = nullptr;
+      continue;
+    }
+    if (field && field->size() < kFieldMax) *field += c;
+    if (c == '{') field = &key;
+    else if (c == '[') field = &default_value;
+    else if (c == '<') field = &value;
+  }
+  return false;
 }
 
 }  // namespace
 
-int use_different_create_merged(const std::string& script, const std::string& difference_file,
+int use_different_create_merged(const ScriptReading& reading, std::vector<Difference> differences,
                                 const std::string& output) {
-  File in(script, "rb");
-  File difference_lines(difference_file, "rb");
   OutFile out(output, create_anew(output));
-  if (!in || !difference_lines || !out) {
+  if (!out) {
     std::fputs("can't open file\n", stdout);
     return kMissingFile;
   }
+  return merge(reading, std::move(differences), out, {});
+}
 
-  Differences differences;
-  if (!read_differences(difference_lines.get(), differences)) {
-    print_cannot_read(difference_file);
+int use_different_create_merged(const std::string& script, const std::string& difference_file,
+                                const std::string& output) {
+  FileBytes script_bytes;
+  const FileBytes::Result script_read = script_bytes.read(script);
+  File difference_lines(difference_file, "rb");
+  OutFile out(output, create_anew(output));
+  if (script_read == FileBytes::kCannotOpen || !difference_lines || !out) {
+    std::fputs("can't open file\n", stdout);
     return kMissingFile;
   }
-  MergeWriter writer(out);
-  LineSource lines(in.get());
-  walk_carry(lines, differences, writer);
-  // A script cut short by a read error must not pass for the whole merged script.
-  const bool read_failed = std::ferror(in.get()) != 0;
-  if (!out.finish()) return kMissingFile;
-  if (read_failed) {
+  if (script_read == FileBytes::kCannotRead) {
     print_cannot_read(script);
     return kMissingFile;
   }
-  name_refusals(in.get(), writer.refusals(), differences);
-  return kOk;
+
+  // The n-th line of a key goes to the n-th question of that key.
+  ScriptReading reading;
+  reading.read_bytes(std::move(script_bytes));
+  KeyTable keys;
+  std::vector<std::vector<std::size_t>> questions_of;  // by key number
+  for (std::size_t i = 0; i < reading.size(); ++i) {
+    const std::uint32_t id = keys.add(reading.key(i));
+    if (id == questions_of.size()) questions_of.emplace_back();
+    questions_of[id].push_back(i);
+  }
+  std::vector<std::size_t> taken(questions_of.size(), 0);
+  std::vector<Difference> differences;
+  std::vector<std::pair<std::string, std::string>> untaken;
+  LineSource lines(difference_lines.get());
+  std::string_view piece;
+  std::string key, value;
+  while (lines.next(piece)) {
+    if (!split_difference_line(piece, key, value)) continue;
+    const std::uint32_t id = keys.find(key);
+    if (id != KeyTable::kMissing && taken[id] < questions_of[id].size()) {
+      differences.push_back(Difference{questions_of[id][taken[id]++], value});
+    } else {
+      untaken.emplace_back(key, value);
+    }
+  }
+  if (std::ferror(difference_lines.get())) {
+    print_cannot_read(difference_file);
+    return kMissingFile;
+  }
+  return merge(reading, std::move(differences), out, untaken);
 }
 
 }  // namespace nvram
-

@@ -3,20 +3,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <vector>
+#include <cstring>
 #include <string_view>
 
 #include "script/file.h"
-#include "script/line_source.h"
 #include "script/record.h"
-#include "script/renamed.h"
 #include "script/status.h"
 
 namespace nvram {
 namespace {
-
-// Where the reader stands between two lines.
-enum class State { kBetweenQuestions, kInQuestion, kInOptionList };
 
 // One field of the record being built. It never holds more than kFieldMax characters: every scan
 // stops before it would put a 64th character into it.
@@ -35,23 +30,7 @@ struct Field {
   std::string_view view() const { return {text, size}; }
 };
 
-struct Record {
-  Field key, default_value, current_value;
-  Field raw_key;  // the key before record lines write it
-  // The texts of the question's first Token and Offset lines.
-  struct PlaceText {
-    char text[kMaxPiece];
-    std::size_t size = 0;
-    bool seen = false;
-    std::string_view view() const { return {text, size}; }
-  } token, offset;
-  bool open = false;
-  std::uint64_t setup_offset = 0;  // where the piece of the Setup line that opened it begins
-};
-
-bool is_line_end(char c) {
-  return c == '\r' || c == '\n';
-}
+bool is_line_end(char c) { return c == '\r' || c == '\n'; }
 
 // A single character, a line that starts with a line end, or one without a visible character.
 bool is_blank(std::string_view line) {
@@ -66,19 +45,6 @@ bool is_blank(std::string_view line) {
 // Each scan below counts the characters it has put into its field since it began or since it
 // last emptied the field. Before it handles a character that does not stop it, a count of
 // kFieldMax stops it there: that is the field limit, and the scans that must know report it.
-
-// "Setup ... = Question Text": starts a new record with placeholders for both values.
-template <bool kPlaces>
-void take_setup_line(std::string_view line, Record& r) {
-  r.key.size = written_question_key(line, r.key.text);
-  if constexpr (kPlaces) {
-    r.raw_key.size = question_key(line, r.raw_key.text);
-    r.token.seen = r.offset.seen = false;
-  }
-  r.default_value.set_placeholder();
-  r.current_value.set_placeholder();
-  r.open = true;
-}
 
 // "Options =*[00]Disabled": the value of the option on the line itself, starred or not.
 void take_options_line(std::string_view line, Field& current) {
@@ -196,109 +162,243 @@ bool take_option_list_line(std::string_view line, Field& current) {
   return true;
 }
 
-// The question's first Token and Offset lines, wherever they stand in it.
-void take_place_line(std::string_view line, Record& r) {
-  Record::PlaceText* at = nullptr;
-  if (!r.token.seen && starts_with(line, "Token")) at = &r.token;
-  else if (!r.offset.seen && starts_with(line, "Offset")) at = &r.offset;
-  if (!at) return;
-  at->seen = true;
-  at->size = place_text(line, at->text);
-}
-
-// The record's place (question_place()), or the empty one.
-void record_place(const Record& r, std::string& place) {
-  if (r.token.seen && r.offset.seen) {
-    question_place(r.token.view(), r.offset.view(), r.raw_key.view(), place);
-  } else {
-    place.clear();
+// The text of a Token or Offset line: what follows its first '=', up to its first '/', CR or LF,
+// without blanks and tabs.
+void take_place_text(std::string_view line, std::string& out) {
+  out.clear();
+  std::size_t at = line.find('=');
+  if (at == std::string_view::npos) return;
+  for (++at; at < line.size(); ++at) {
+    const char c = line[at];
+    if (c == '/' || is_line_end(c)) break;
+    if (c != ' ' && c != '\t') out += c;
   }
-}
-
-std::string record_text(const Record& r) {
-  return record_line(r.key.view(), r.default_value.view(), r.current_value.view());
-}
-
-// Reads the script from its first line to its end and hands every record it writes, in order, to
-// emit(const Record&): those closed by a blank line (counted in `closed`) and, at the end of the
-// script, one still open (not counted) unless `whole()` says that a read failed: the records are
-// then those of a part of the script, and the one still open at the failure is not handed over.
-// With kPlaces, each record also gets its raw key and its Token and Offset texts (record_place()).
-template <bool kPlaces, class Whole, class Emit>
-bool scan_lines(LineSource& lines, int& closed, Whole&& whole, Emit&& emit) {
-  State state = State::kBetweenQuestions;
-  Record r;
-  closed = 0;
-  std::string_view line;
-  while (lines.next(line)) {
-    if (is_blank(line)) {
-      state = State::kBetweenQuestions;
-      if (r.open) {
-        emit(r);
-        r.open = false;
-        ++closed;
-      }
-      continue;
-    }
-    if (kPlaces && r.open) take_place_line(line, r);
-    switch (state) {
-      case State::kBetweenQuestions:
-        if (starts_with(line, "Setup")) {
-          take_setup_line<kPlaces>(line, r);  // a record still open is given up
-          r.setup_offset = lines.offset();
-          state = State::kInQuestion;
-        }
-        break;
-      case State::kInQuestion:
-        if (starts_with(line, "Optio")) {
-          take_options_line(line, r.current_value);
-          state = State::kInOptionList;
-        } else if (starts_with(line, "Value")) {
-          take_value_line(line, r.current_value);
-          state = State::kBetweenQuestions;
-        } else if (starts_with(line, "BIOS ")) {
-          if (!take_bios_line(line, r.default_value)) state = State::kBetweenQuestions;
-        }
-        break;
-      case State::kInOptionList:
-        if (!take_option_list_line(line, r.current_value)) state = State::kBetweenQuestions;
-        break;
-    }
-  }
-  if (!whole()) return false;
-  if (r.open) emit(r);  // ended by the end of the script: not counted
-  return true;
-}
-
-template <bool kPlaces, class Emit>
-bool scan_script(std::FILE* script, int& closed, Emit&& emit) {
-  LineSource lines(script);
-  return scan_lines<kPlaces>(lines, closed, [script] { return std::ferror(script) == 0; }, emit);
-}
-
-template <bool kPlaces>
-ScriptRecord script_record(const Record& r) {
-  ScriptRecord record{record_text(r), r.setup_offset, {}};
-  if (kPlaces) record_place(r, record.place);
-  return record;
 }
 
 }  // namespace
 
-int process_script_convert(const std::string& script_name, int& record_count) {
-  File records;
-  return process_script_convert(script_name, record_count, records);
+// Reads the lines of a script, one whole line at a time, and hands the questions to the reading.
+class QuestionScanner {
+ public:
+  explicit QuestionScanner(ScriptReading& reading) : reading_(reading) {}
+
+  // The next line: its text (up to its first NUL) and where it begins and ends in the script.
+  void line(std::string_view text, std::uint64_t begin, std::uint64_t end) {
+    if (is_blank(text)) {
+      blank();
+      return;
+    }
+    if (state_ == State::kBlankInQuestion) {
+      // Blank lines before the question's value belong to it when its Value or Options line
+      // follows them; otherwise the first of them closed it.
+      if (starts_with(text, "Value") || starts_with(text, "Optio")) {
+        state_ = State::kInQuestion;
+      } else {
+        emit(true);
+        state_ = State::kBetweenQuestions;
+      }
+    }
+    if (open_) take_place_line(text);
+    switch (state_) {
+      case State::kBetweenQuestions:
+        if (starts_with(text, "Setup")) start(text, begin);  // a record still open is given up
+        break;
+      case State::kInQuestion:
+        if (starts_with(text, "Optio")) {
+          take_options_line(text, current_);
+          set_value(ValueKind::kOptions, begin, end);
+          state_ = State::kInOptionList;
+        } else if (starts_with(text, "Value")) {
+          take_value_line(text, current_);
+          set_value(value_line_kind(text), begin, end);
+          state_ = State::kBetweenQuestions;
+        } else if (starts_with(text, "BIOS ")) {
+          if (!take_bios_line(text, default_)) state_ = State::kBetweenQuestions;
+        }
+        break;
+      case State::kInOptionList:
+        q_.value_end = end;
+        if (!take_option_list_line(text, current_)) state_ = State::kBetweenQuestions;
+        break;
+      case State::kBlankInQuestion:
+        break;  // left above
+    }
+  }
+
+  // The end of the script: a question still open is written; closed by its blank line when one
+  // followed it.
+  void finish() {
+    if (state_ == State::kBlankInQuestion) emit(true);
+    else if (open_) emit(false);
+  }
+
+ private:
+  enum class State { kBetweenQuestions, kInQuestion, kBlankInQuestion, kInOptionList };
+
+  void blank() {
+    if (state_ == State::kInQuestion) {
+      state_ = State::kBlankInQuestion;
+      return;
+    }
+    if (state_ == State::kBlankInQuestion) return;
+    state_ = State::kBetweenQuestions;
+    if (open_) emit(true);
+  }
+
+  // "Setup ... = Question Text": a new record with placeholders for both values.
+  void start(std::string_view text, std::uint64_t begin) {
+    raw_key_.size = question_key(text, raw_key_.text);
+    key_.size = written_key(raw_key_.view(), key_.text);
+    default_.set_placeholder();
+    current_.set_placeholder();
+    q_ = Question{};
+    q_.setup = begin;
+    token_.clear();
+    offset_.clear();
+    open_ = true;
+    state_ = State::kInQuestion;
+  }
+
+  void set_value(ValueKind kind, std::uint64_t begin, std::uint64_t end) {
+    q_.kind = kind;
+    q_.value_begin = begin;
+    q_.value_end = end;
+  }
+
+  // The question's first Token and Offset lines, wherever they stand in it.
+  void take_place_line(std::string_view text) {
+    if (!q_.has_token && starts_with(text, "Token")) {
+      q_.has_token = true;
+      take_place_text(text, token_);
+    } else if (!q_.has_offset && starts_with(text, "Offset")) {
+      q_.has_offset = true;
+      take_place_text(text, offset_);
+    }
+  }
+
+  void emit(bool closed) {
+    open_ = false;
+    q_.closed = closed;
+    q_.key_size = static_cast<std::uint8_t>(key_.size);
+    q_.default_size = static_cast<std::uint8_t>(default_.size);
+    q_.current_size = static_cast<std::uint8_t>(current_.size);
+    q_.raw_key_size = static_cast<std::uint8_t>(raw_key_.size);
+    q_.token_size = static_cast<std::uint32_t>(token_.size());
+    q_.offset_size = static_cast<std::uint32_t>(offset_.size());
+    std::string& text = reading_.text_;
+    q_.text = text.size();
+    text.append(key_.view()).append(default_.view()).append(current_.view());
+    text.append(raw_key_.view()).append(token_).append(offset_);
+    reading_.closed_ += closed ? 1 : 0;
+    reading_.questions_.push_back(q_);
+  }
+
+  ScriptReading& reading_;
+  State state_ = State::kBetweenQuestions;
+  bool open_ = false;
+  Question q_;
+  Field key_, default_, current_, raw_key_;
+  std::string token_, offset_;
+};
+
+void ScriptReading::scan(std::string_view bytes) {
+  questions_.clear();
+  text_.clear();
+  closed_ = 0;
+  QuestionScanner scanner(*this);
+  const char* data = bytes.data();
+  const std::size_t size = bytes.size();
+  // A line's text ends at its first NUL; most scripts hold none, and then no line is searched.
+  const bool has_nul = size > 0 && std::memchr(data, '\0', size) != nullptr;
+  std::size_t pos = 0;
+  while (pos < size) {
+    const void* lf = std::memchr(data + pos, '\n', size - pos);
+    const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : size;
+    std::string_view text(data + pos, end - pos);
+    if (has_nul) {
+      const void* nul = std::memchr(text.data(), '\0', text.size());
+      if (nul) text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+    }
+    scanner.line(text, pos, end);
+    pos = end;
+  }
+  scanner.finish();
 }
 
-int process_script_convert(const std::string& script_name, int& record_count, File& records,
-                           int* records_written) {
-  File script(script_name, "rb");
-  if (!script) {
-    print_cannot_open(script_name);
-    return kMissingFile;
+int ScriptReading::read(const std::string& name, bool keep_bytes) {
+  FileBytes bytes;
+  switch (bytes.read(name)) {
+    case FileBytes::kOk:
+      break;
+    case FileBytes::kCannotOpen:
+      print_cannot_open(name);
+      return kMissingFile;
+    case FileBytes::kCannotRead:
+      print_cannot_read(name);
+      return kMissingFile;
   }
+  scan(bytes.view());
+  if (keep_bytes) bytes_ = std::move(bytes);
+  else bytes_.release();
+  return kOk;
+}
+
+void ScriptReading::read_bytes(FileBytes bytes) {
+  bytes_ = std::move(bytes);
+  scan(bytes_.view());
+}
+
+std::string_view ScriptReading::default_value(std::size_t i) const {
+  const Question& q = questions_[i];
+  return field(i, q.key_size, q.default_size);
+}
+
+std::string_view ScriptReading::current_value(std::size_t i) const {
+  const Question& q = questions_[i];
+  return field(i, q.key_size + q.default_size, q.current_size);
+}
+
+std::string_view ScriptReading::raw_key(std::size_t i) const {
+  const Question& q = questions_[i];
+  return field(i, q.key_size + q.default_size + q.current_size, q.raw_key_size);
+}
+
+std::string_view ScriptReading::token(std::size_t i) const {
+  const Question& q = questions_[i];
+  return field(i, q.key_size + q.default_size + q.current_size + q.raw_key_size, q.token_size);
+}
+
+std::string_view ScriptReading::offset(std::size_t i) const {
+  const Question& q = questions_[i];
+  return field(i, q.key_size + q.default_size + q.current_size + q.raw_key_size + q.token_size,
+               q.offset_size);
+}
+
+std::string ScriptReading::record_line(std::size_t i) const {
+  return nvram::record_line(key(i), default_value(i), current_value(i));
+}
+
+namespace {
+
+void write_records(const ScriptReading& reading, ReplacingFile& out) {
+  for (std::size_t i = 0; i < reading.size(); ++i) {
+    out.write("{");
+    out.write(reading.key(i));
+    out.write("},[");
+    out.write(reading.default_value(i));
+    out.write("],<");
+    out.write(reading.current_value(i));
+    out.write(">\r\n");
+  }
+}
+
+}  // namespace
+
+int process_script_convert(const std::string& script_name, ScriptReading& reading, File& records,
+                           bool keep_bytes) {
+  if (int status = reading.read(script_name, keep_bytes)) return status;
   const std::string record_name = record_file_name(script_name);
-  // Creating the record file empties it; it must never be the script being read.
+  // Creating the record file empties it; it must never be the script just read.
   if (same_file(script_name, record_name)) {
     print_conflict(script_name);
     return kMissingFile;
@@ -308,89 +408,20 @@ int process_script_convert(const std::string& script_name, int& record_count, Fi
     print_cannot_open(record_name);
     return kMissingFile;
   }
-
-  int closed = 0;
-  int written = 0;
-  // A read error is not the end of the script: the records would be those of a part of it.
-  const bool read_whole = scan_script<false>(script.get(), closed, [&out, &written](const Record& r) {
-    out.write(record_text(r));
-    ++written;
-  });
-  script.close();
-  if (!read_whole) {
-    print_cannot_read(script_name);
-    return kMissingFile;
-  }
+  write_records(reading, out);
   if (!out.commit()) return kMissingFile;
   records = out.read_back();
   if (!records) {
     print_cannot_read(record_name);
     return kMissingFile;
   }
-  record_count = closed;
-  if (records_written) *records_written = written;
   return kOk;
 }
 
-int check_setup_question(const std::string& script_name, int records_written) {
-  if (records_written > 0) return kOk;
+int check_setup_question(const std::string& script_name, const ScriptReading& reading) {
+  if (reading.size() > 0) return kOk;
   std::printf("Error, no setup question in %s\r\n", script_name.c_str());
   return kMissingFile;
-}
-
-int read_script_records(const std::string& script_name, std::vector<ScriptRecord>& records,
-                        int& record_count) {
-  File script(script_name, "rb");
-  if (!script) {
-    print_cannot_open(script_name);
-    return kMissingFile;
-  }
-  std::vector<ScriptRecord> read;
-  int closed = 0;
-  const bool read_whole = scan_script<true>(
-      script.get(), closed, [&read](const Record& r) { read.push_back(script_record<true>(r)); });
-  if (!read_whole) {
-    print_cannot_read(script_name);
-    return kMissingFile;
-  }
-  records = std::move(read);
-  record_count = closed;
-  return kOk;
-}
-
-int read_script_places(const std::string& script_name, StringBlock& places) {
-  File script(script_name, "rb");
-  if (!script) {
-    print_cannot_open(script_name);
-    return kMissingFile;
-  }
-  StringBlock read;
-  std::string place;
-  int closed = 0;
-  const bool read_whole = scan_script<true>(script.get(), closed, [&](const Record& r) {
-    record_place(r, place);
-    read.add(place);
-  });
-  if (!read_whole) {
-    print_cannot_read(script_name);
-    return kMissingFile;
-  }
-  places = std::move(read);
-  return kOk;
-}
-
-bool scan_script_records(std::FILE* script, std::vector<ScriptRecord>& records) {
-  int closed = 0;
-  return scan_script<false>(script, closed,
-                            [&records](const Record& r) { records.push_back(script_record<false>(r)); });
-}
-
-int scan_script_records(std::string_view bytes, std::vector<ScriptRecord>& records) {
-  LineSource lines(bytes);
-  int closed = 0;
-  scan_lines<true>(lines, closed, [] { return true; },
-                   [&records](const Record& r) { records.push_back(script_record<true>(r)); });
-  return closed;
 }
 
 }  // namespace nvram

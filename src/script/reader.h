@@ -1,63 +1,105 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "script/file.h"
-#include "script/string_block.h"
+#include "script/record.h"
 
-// The setup-script reader: turns a setup script into its record file, one line
-// "{key},[default],<current>\r\n" per question.
+// The setup-script reader: the one reading of a setup script. It decides where each question
+// begins and ends, and yields the questions with everything the rest of the program needs of
+// them: the record (question key, default value, current value), the Token and Offset texts, the
+// kind of the question's Value line and where its Setup line and its Value line or option block
+// stand. The record file is written from it; the comparisons, the merge and nvram-diff take the
+// questions from it, and none of them reads the script again.
 namespace nvram {
 
-// Converts a setup script into its record file (named by record_file_name()). The record file is
-// written whole under a temporary name beside it and renamed into place, replacing whatever stood
-// at its name (a link included). Returns 0, or 3 after printing its message: the script or the
-// record file cannot be opened, the script cannot be read to its end, or the record file cannot be
-// written whole. On success stores the number of records closed by a blank line and, in the second
-// form, hands over the record file just written, open for reading at its start: the records of
-// this run, even when another run has replaced or removed the file at that name meanwhile; and in
-// `records_written` (when given) the number of records written, the one still open at the
-// script's end included.
-int process_script_convert(const std::string& script_name, int& record_count);
-int process_script_convert(const std::string& script_name, int& record_count, File& records,
-                           int* records_written = nullptr);
+// One question, as the reader found it. Offsets are byte offsets in the script.
+struct Question {
+  std::uint64_t setup = 0;        // its Setup line
+  std::uint64_t value_begin = 0;  // its Value line, or its option block: from its Options line
+  std::uint64_t value_end = 0;    // to the end of its last option line; line ends included
+  std::size_t text = 0;           // where its texts begin in the reading's text block
+  std::uint32_t token_size = 0, offset_size = 0;
+  std::uint8_t key_size = 0, default_size = 0, current_size = 0, raw_key_size = 0;
+  ValueKind kind = ValueKind::kNone;
+  bool closed = false;  // a blank line closed it (the record count counts it)
+  bool has_token = false, has_offset = false;
+};
 
-// The place (question_place()) of every record of a setup script, in the order of its record file:
-// record files hold no Token or Offset, so a comparison that has records left without a partner
-// reads them from the script. Returns 0; or 3 after "Error, cannot open file %s\r\n" or "Error,
-// cannot read file %s\r\n", leaving `places` untouched.
-int read_script_places(const std::string& script_name, StringBlock& places);
+// The questions of one setup script, read once.
+//
+// A line is the whole line, up to and including its line feed, however long; its text ends at its
+// first NUL byte. A blank line (a single character, one that begins with CR or LF, or one without
+// a visible character) ends a question, except that while a question has had neither a Value line
+// nor an Options line, blank lines followed by a Value or Options line belong to it. Lines are
+// recognised by their first five bytes: "Setup" between questions opens one, "Optio", "Value" and
+// "BIOS " count within one, and every non-blank line after the Options line is an option line,
+// until a blank line. A Setup line within a question is passed over; a Setup line after a Value
+// line with no blank line between gives the question up. The 63-character fields cut what they
+// hold.
+class ScriptReading {
+ public:
+  // Reads the file `name` once, from its start to its end (a regular file, a pipe or a FIFO).
+  // With keep_bytes, the bytes stay for bytes(). Returns 0; or 3 after "Error, cannot open file
+  // %s\r\n" or "Error, cannot read file %s\r\n", leaving the reading empty.
+  int read(const std::string& name, bool keep_bytes);
+
+  // Reads a script already in memory, which the reading keeps for bytes().
+  void read_bytes(FileBytes bytes);
+
+  std::size_t size() const { return questions_.size(); }
+  const Question& operator[](std::size_t i) const { return questions_[i]; }
+
+  // The record fields of question i, as record lines hold them, each at most 63 characters: the
+  // question key as written (written_key()), the default value and the current value.
+  std::string_view key(std::size_t i) const { return field(i, 0, questions_[i].key_size); }
+  std::string_view default_value(std::size_t i) const;
+  std::string_view current_value(std::size_t i) const;
+  // The question key as the Setup line gives it, before record lines write it.
+  std::string_view raw_key(std::size_t i) const;
+  // The texts of the question's first Token and Offset lines: what follows the line's first '='
+  // up to its first '/', CR or LF, blanks and tabs removed. Empty where the line is missing.
+  std::string_view token(std::size_t i) const;
+  std::string_view offset(std::size_t i) const;
+
+  // The record-file line of question i: "{key},[default],<current>\r\n".
+  std::string record_line(std::size_t i) const;
+
+  // The number of questions that a blank line closed (the record count).
+  int closed_count() const { return closed_; }
+
+  // The script's bytes, when the reading keeps them.
+  std::string_view bytes() const { return bytes_.view(); }
+
+ private:
+  friend class QuestionScanner;
+  std::string_view field(std::size_t i, std::size_t skip, std::size_t size) const {
+    return std::string_view(text_).substr(questions_[i].text + skip, size);
+  }
+  void scan(std::string_view bytes);
+
+  std::vector<Question> questions_;
+  std::string text_;  // each question's key, default, current, raw key, token and offset
+  FileBytes bytes_;
+  int closed_ = 0;
+};
+
+// Converts a setup script into its record file (named by record_file_name()): reads the script
+// once into `reading` and writes the record file from it, whole, under a temporary name beside it,
+// renamed into place over whatever stood at its name (a link included). `records` then holds the
+// record file just written, open for reading: the file of this run, even when another run
+// replaces or removes the name meanwhile. Returns 0, or 3 after its message: the script or the
+// record file cannot be opened, the script cannot be read to its end, the record file is the
+// script itself or cannot be written whole.
+int process_script_convert(const std::string& script_name, ScriptReading& reading, File& records,
+                           bool keep_bytes = false);
 
 // A script from which the conversion wrote no record holds no setup question, which is an error:
 // prints "Error, no setup question in %s\r\n" with the name and returns 3; returns 0 otherwise.
-int check_setup_question(const std::string& script_name, int records_written);
-
-// One record of a setup script, as the converter writes it.
-struct ScriptRecord {
-  std::string line;            // "{key},[default],<current>\r\n", exactly the record-file line
-  std::uint64_t setup_offset;  // byte offset in the script of the piece of the Setup line that
-                               // opened the record
-  std::string place;           // Token, Offset and key skeleton (question_place())
-};
-
-// Reads a setup script by the converter's own rules into memory, without writing a record file:
-// `records` receives the lines that process_script_convert would write, in the same order, and
-// `record_count` the same count. Returns 0; or 3 after "Error, cannot open file %s\r\n" (the
-// script cannot be opened) or "Error, cannot read file %s\r\n" (it cannot be read to its end),
-// leaving both out-parameters untouched.
-int read_script_records(const std::string& script_name, std::vector<ScriptRecord>& records,
-                        int& record_count);
-
-// The same from an open stream, read from where it stands; `records` receives them after what it
-// holds. Returns false when the stream cannot be read to its end (the records are then those of
-// a part of it). Prints nothing.
-bool scan_script_records(std::FILE* script, std::vector<ScriptRecord>& records);
-
-// The same from a script already in memory; returns the count of records closed by a blank line.
-int scan_script_records(std::string_view bytes, std::vector<ScriptRecord>& records);
+int check_setup_question(const std::string& script_name, const ScriptReading& reading);
 
 }  // namespace nvram

@@ -177,6 +177,17 @@ std::string unescape_text_value(std::string_view recorded) {
   return text;
 }
 
+ValueKind value_line_kind(std::string_view line) {
+  const std::string_view text = line_text(line);
+  std::size_t at = text.find('=');
+  if (at == std::string_view::npos) return ValueKind::kBare;
+  at = text.find_first_not_of(" \t", at + 1);
+  if (at == std::string_view::npos) return ValueKind::kBare;
+  if (text[at] == '<') return ValueKind::kAngled;
+  if (text[at] == '"' && text.find('"', at + 1) != std::string_view::npos) return ValueKind::kText;
+  return ValueKind::kBare;
+}
+
 std::string record_file_name(std::string_view script_name) {
   std::size_t slash = script_name.rfind('/');
   std::size_t base = slash == std::string_view::npos ? 0 : slash + 1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,15 @@ inline std::string_view line_text(std::string_view line) {
 inline bool starts_with(std::string_view line, std::string_view word) {
   return line.size() >= word.size() && line.compare(0, word.size(), word) == 0;
 }
+
+// What holds a question's value: nothing, a Value line of one of three shapes, or an option block.
+enum class ValueKind : std::uint8_t { kNone, kBare, kAngled, kText, kOptions };
+
+// The shape of a Value line's value, read from the first byte after the line's first '=' (looked
+// for before its first CR or LF) that is not a blank or tab: '<' an angled number
+// ("Value\t=<4500>"), '"' with a second '"' before the line end a text ("Value =\"INT33D5\""),
+// anything else, or no '=', a bare value ("Value =05 // Seconds").
+ValueKind value_line_kind(std::string_view value_line);
 
 // One record-file line: "{key},[default],<current>\r\n".
 std::string record_line(std::string_view key, std::string_view default_value,

@@ -8,7 +8,6 @@
 
 #include "script/exclusion.h"
 #include "script/file.h"
-#include "script/line_source.h"
 #include "script/key_table.h"
 #include "script/partner_search.h"
 #include "script/reader.h"
@@ -18,45 +17,6 @@
 #include "script/string_block.h"
 
 namespace nvram {
-
-namespace {
-
-// The three fields of a record line, held in place: the comparison takes apart every line of both
-// record files.
-struct FieldBuffer {
-  enum { kKey, kDefault, kCurrent, kCount };
-  char text[kCount][kFieldMax];
-  std::size_t size[kCount];
-
-  std::string_view view(int field) const { return {text[field], size[field]}; }
-};
-
-// The rule of split_record(); f's earlier contents are dropped.
-void split_fields(std::string_view line, FieldBuffer& f) {
-  f.size[0] = f.size[1] = f.size[2] = 0;
-  int field = -1;  // none open
-  for (char c : line) {
-    if (c == '\r' || c == '\n' || c == '/' || c == '>') break;
-    if (c == '}' || c == ']') {
-      field = -1;
-      continue;
-    }
-    if (field >= 0 && f.size[field] < kFieldMax) f.text[field][f.size[field]++] = c;
-    if (c == '{') field = FieldBuffer::kKey;
-    else if (c == '[') field = FieldBuffer::kDefault;
-    else if (c == '<') field = FieldBuffer::kCurrent;
-  }
-}
-
-}  // namespace
-
-RecordFields split_record(std::string_view line) {
-  FieldBuffer f;
-  split_fields(line, f);
-  return RecordFields{std::string(f.view(FieldBuffer::kKey)),
-                      std::string(f.view(FieldBuffer::kDefault)),
-                      std::string(f.view(FieldBuffer::kCurrent)), {}};
-}
 
 namespace {
 
@@ -154,148 +114,57 @@ class Pairing {
 
 }  // namespace
 
-std::vector<RecordPair> pair_records(const std::vector<RecordFields>& walked,
-                                     const std::vector<RecordFields>& searched,
+std::vector<RecordPair> pair_records(const ScriptReading& walked, const ScriptReading& searched,
                                      const ExclusionTable& excluded) {
   Pairing pairing;
-  StringBlock walked_places, searched_places;
-  for (const RecordFields& r : searched) {
-    pairing.add_searched(r.key, r.current_value);
-    searched_places.add(r.place);
+  for (std::size_t j = 0; j < searched.size(); ++j) {
+    pairing.add_searched(searched.key(j), searched.current_value(j));
   }
   std::vector<RecordPair> pairs;
   pairs.reserve(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    pairs.push_back(pairing.pair(i, walked[i].key, walked[i].current_value, excluded));
-    walked_places.add(walked[i].place);
+    pairs.push_back(pairing.pair(i, walked.key(i), walked.current_value(i), excluded));
   }
-  pairing.finish(pairs, walked_places, searched_places, excluded);
+  // Places are needed only for the questions left without a partner by key.
+  if (pairing.has_leftovers()) {
+    pairing.finish(pairs, question_places(walked), question_places(searched), excluded);
+  } else {
+    pairing.finish(pairs, StringBlock(), StringBlock(), excluded);
+  }
   return pairs;
 }
 
-namespace {
-
-// The searched record file: the key and current value of every line. Returns false when a read
-// failed.
-bool load_searched(std::FILE* in, Pairing& pairing) {
-  LineSource lines(in);
-  std::string_view piece;
-  FieldBuffer f;
-  while (lines.next(piece)) {
-    split_fields(piece, f);
-    pairing.add_searched(f.view(FieldBuffer::kKey), f.view(FieldBuffer::kCurrent));
-  }
-  return std::ferror(in) == 0;
-}
-
-void print_cannot_open_record(const std::string& name) {
-  std::printf("Cannot open %s\r\n", name.c_str());
-}
-
-int compare_record_files(const std::string& new_script, File& walked,
-                         const std::string& dumped_script, File& searched,
-                         const ExclusionTable& excluded, int& difference_count);
-
-}  // namespace
-
-int process_script_compare(const std::string& new_script, const std::string& dumped_script,
-                           int& difference_count) {
+int process_script_compare(const std::string& new_script, const ScriptReading& walked,
+                           File& walked_records, const std::string& dumped_script,
+                           const ScriptReading& searched, File& searched_records,
+                           std::vector<Difference>& differences, int& difference_count) {
   ExclusionTable excluded;
   if (int status = load_exclusion_list(excluded); status != kOk) return status;
-
-  const std::string walked_name = record_file_name(new_script);
-  File walked(walked_name, "rb");
-  if (!walked) {
-    print_cannot_open_record(walked_name);
-    return kMissingFile;
-  }
-  const std::string searched_name = record_file_name(dumped_script);
-  File searched(searched_name, "rb");
-  if (!searched) {
-    print_cannot_open_record(searched_name);
-    return kMissingFile;
-  }
-  return compare_record_files(new_script, walked, dumped_script, searched, excluded,
-                              difference_count);
-}
-
-int process_script_compare(const std::string& new_script, const std::string& dumped_script,
-                           File& walked, File& searched, int& difference_count) {
-  ExclusionTable excluded;
-  if (int status = load_exclusion_list(excluded); status != kOk) return status;
-  return compare_record_files(new_script, walked, dumped_script, searched, excluded,
-                              difference_count);
-}
-
-namespace {
-
-int compare_record_files(const std::string& new_script, File& walked,
-                         const std::string& dumped_script, File& searched,
-                         const ExclusionTable& excluded, int& difference_count) {
-  const std::string walked_name = record_file_name(new_script);
-  const std::string searched_name = record_file_name(dumped_script);
   OutFile diff("Difftemp.ini", create_anew("Difftemp.ini"));
   if (!diff) {
-    print_cannot_open_record(diff.name());
+    std::printf("Cannot open %s\r\n", diff.name().c_str());
     return kMissingFile;
   }
-
-  Pairing pairing;
-  if (!load_searched(searched.get(), pairing)) {
-    print_cannot_read(searched_name);
-    return kMissingFile;
-  }
-
-  // The walked file is read twice rather than held: once to pair its records, once to write the
-  // lines. A walked file cut short by a read error still gives the lines of the part read, but
-  // the comparison fails once they are written.
-  std::vector<RecordPair> pairs;
-  FieldBuffer w;
-  {
-    LineSource lines(walked.get());
-    std::string_view piece;
-    while (lines.next(piece)) {
-      split_fields(piece, w);
-      pairs.push_back(pairing.pair(pairs.size(), w.view(FieldBuffer::kKey),
-                                   w.view(FieldBuffer::kCurrent), excluded));
-    }
-  }
-  const bool walked_whole = std::ferror(walked.get()) == 0;
-  // Records left without a partner are paired by place, read from the scripts themselves; a
-  // script that is gone gives its records no place.
-  StringBlock new_places, dumped_places;
-  if (pairing.has_leftovers()) {
-    for (auto [script, places] : {std::pair{&new_script, &new_places}, {&dumped_script, &dumped_places}}) {
-      if (!File(*script, "rb")) continue;
-      if (int status = read_script_places(*script, *places)) return status;
-    }
-  }
-  pairing.finish(pairs, new_places, dumped_places, excluded);
-
-  int count = 0;
-  std::rewind(walked.get());
-  LineSource lines(walked.get());
-  std::string_view piece;
-  for (const RecordPair& p : pairs) {
-    if (!lines.next(piece)) break;
+  std::vector<Difference> found;
+  for (const RecordPair& p : pair_records(walked, searched, excluded)) {
     if (!p.difference_line) continue;
-    split_fields(piece, w);
-    diff.write(record_line(w.view(FieldBuffer::kKey), w.view(FieldBuffer::kDefault),
-                           pairing.current(p.partner)));
-    ++count;
+    const auto partner = static_cast<std::size_t>(p.partner);
+    const std::string_view value = searched.current_value(partner);
+    diff.write("{");
+    diff.write(walked.key(p.walked));
+    diff.write("},[");
+    diff.write(walked.default_value(p.walked));
+    diff.write("],<");
+    diff.write(value);
+    diff.write(">\r\n");
+    found.push_back(Difference{p.walked, std::string(value)});
   }
-
   if (!diff.finish()) return kMissingFile;
-  if (!walked_whole) {
-    print_cannot_read(walked_name);
-    return kMissingFile;
-  }
-  remove_if_same(walked_name, walked.get());
-  remove_if_same(searched_name, searched.get());
-  difference_count = count;
+  remove_if_same(record_file_name(new_script), walked_records.get());
+  remove_if_same(record_file_name(dumped_script), searched_records.get());
+  difference_count = static_cast<int>(found.size());
+  differences = std::move(found);
   return kOk;
 }
-
-}  // namespace
 
 }  // namespace nvram

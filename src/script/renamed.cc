@@ -6,18 +6,6 @@
 
 namespace nvram {
 
-std::size_t place_text(std::string_view line, char (&out)[kMaxPiece]) {
-  std::size_t size = 0;
-  std::size_t at = line.find('=');
-  if (at == std::string_view::npos) return size;
-  for (++at; at < line.size() && size < kMaxPiece; ++at) {
-    const char c = line[at];
-    if (c == '/' || c == '\r' || c == '\n') break;
-    if (c != ' ' && c != '\t') out[size++] = c;
-  }
-  return size;
-}
-
 void question_place(std::string_view token, std::string_view offset, std::string_view key,
                     std::string& out) {
   out.assign(token);
@@ -32,6 +20,20 @@ void question_place(std::string_view token, std::string_view offset, std::string
     }
   }
   out.append(key.substr(run));
+}
+
+StringBlock question_places(const ScriptReading& reading) {
+  StringBlock places;
+  std::string place;
+  for (std::size_t i = 0; i < reading.size(); ++i) {
+    if (reading[i].has_token && reading[i].has_offset) {
+      question_place(reading.token(i), reading.offset(i), reading.raw_key(i), place);
+    } else {
+      place.clear();
+    }
+    places.add(place);
+  }
+  return places;
 }
 
 void RenamedRound::add_walked(std::size_t index, std::string_view key) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "script/exclusion.h"
-#include "script/line_source.h"
+#include "script/reader.h"
 #include "script/partner_search.h"
 #include "script/string_block.h"
 
@@ -17,16 +17,15 @@
 // script's leftovers of the same place: Token, Offset and key skeleton.
 namespace nvram {
 
-// The Token or Offset text of such a line: what follows its first '=', up to a '/' or the line
-// end, without blanks and tabs. Written into `out`; returns its length.
-std::size_t place_text(std::string_view line, char (&out)[kMaxPiece]);
-
 // The place of a question into `out`: its Token and Offset texts and the skeleton of its key (the
 // key as the Setup line gives it, before record lines write it, without the digits '0' to '9'
 // and '.'), joined by line feeds. A question that lacks its Token or Offset line has the empty
 // place and is never paired this way.
 void question_place(std::string_view token, std::string_view offset, std::string_view key,
                     std::string& out);
+
+// The place of every question of a reading, in order.
+StringBlock question_places(const ScriptReading& reading);
 
 class RenamedRound {
  public:
@@ -45,7 +44,7 @@ class RenamedRound {
   // whose key is not excluded: each takes the first such record (in file order) of its place not
   // yet taken. The walked copies of one key take part in order: the first that finds no partner
   // ends its key's round. Returns the pairs in walk order.
-  // The places are those of the records of each file, in file order (read_script_places()).
+  // The places are those of the questions of each script, in order (question_places()).
   std::vector<Pair> pair(const StringBlock& walked_places, const PartnerSearch& searched,
                          const StringBlock& searched_places, const ExclusionTable& excluded) const;
 
