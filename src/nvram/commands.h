@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "nvram/tool.h"
 
 // The commands. Each is entered with the whole argument vector, takes its file names from fixed
@@ -25,5 +27,10 @@ int cmd_compare(const Args& args, ToolRunner& tool);
 
 // -u fn1 fn2 [fn3 fn4]: carry a dumped script's values into a new script and import it.
 int cmd_update(const Args& args, ToolRunner& tool);
+
+// The file work of -u, without the tool: converts the new update script and the dumped script,
+// compares them into "Difftemp.ini" and writes "merged.txt". Returns 0, or the status of the step
+// that failed (after its message).
+int update_files(const std::string& dumped, const std::string& update);
 
 }  // namespace nvram

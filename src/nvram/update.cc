@@ -19,6 +19,30 @@ constexpr char kMerged[] = "merged.txt";
 
 }  // namespace
 
+int update_files(const std::string& dumped, const std::string& update) {
+  // The records are compared as this run read them: another run that shares a script may
+  // replace or remove the record file at its name meanwhile.
+  ScriptReading update_reading, dumped_reading;
+  File update_records, dumped_records;
+  if (process_script_convert(update, update_reading, update_records, true) != kOk) {
+    if (int rc = process_script_convert(update, update_reading, update_records, true)) return rc;
+  }
+  if (int rc = process_script_convert(dumped, dumped_reading, dumped_records)) return rc;
+  // A script without a question would carry no setting and import the new script as it stands.
+  if (check_setup_question(update, update_reading) || check_setup_question(dumped, dumped_reading)) {
+    // Like the comparison, it removes only the record files that are still this run's own.
+    remove_if_same(record_file_name(update), update_records.get());
+    remove_if_same(record_file_name(dumped), dumped_records.get());
+    return kMissingFile;
+  }
+  std::vector<Difference> differences;
+  int difference_count = 0;
+  if (int rc = process_script_compare(update, update_reading, update_records, dumped, dumped_reading,
+                                      dumped_records, differences, difference_count))
+    return rc;
+  return use_different_create_merged(update_reading, std::move(differences), kMerged);
+}
+
 int cmd_update(const Args& args, ToolRunner& tool) {
   if (!args.at(2) || !args.at(3)) {
     std::puts("NVRAM -u [fn1,fn2,fn3,fn4]");
@@ -42,28 +66,7 @@ int cmd_update(const Args& args, ToolRunner& tool) {
     return kMissingFile;
   }
 
-  // The records are compared as this run read them: another run that shares a script may
-  // replace or remove the record file at its name meanwhile.
-  ScriptReading update_reading, dumped_reading;
-  File update_records, dumped_records;
-  if (process_script_convert(update, update_reading, update_records, true) != kOk) {
-    if (int rc = process_script_convert(update, update_reading, update_records, true)) return rc;
-  }
-  if (int rc = process_script_convert(dumped, dumped_reading, dumped_records)) return rc;
-  // A script without a question would carry no setting and import the new script as it stands.
-  if (check_setup_question(update, update_reading) || check_setup_question(dumped, dumped_reading)) {
-    // Like the comparison, it removes only the record files that are still this run's own.
-    remove_if_same(record_file_name(update), update_records.get());
-    remove_if_same(record_file_name(dumped), dumped_records.get());
-    return kMissingFile;
-  }
-  std::vector<Difference> differences;
-  int difference_count = 0;
-  if (int rc = process_script_compare(update, update_reading, update_records, dumped, dumped_reading,
-                                      dumped_records, differences, difference_count))
-    return rc;
-  if (int rc = use_different_create_merged(update_reading, std::move(differences), kMerged))
-    return rc;
+  if (int rc = update_files(dumped, update)) return rc;
 
   std::vector<std::string> words = {"/i", "/q", "/s", kMerged};
   if (resources) words.insert(words.end(), {"/rh", args.at(4), "/rd", args.at(5)});

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "nvram/commands.h"
 #include "script/exclusion.h"
 #include "script/merge.h"
 #include "script/reader.h"
@@ -21,13 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<RecordFields> records_of(const std::string& script) {
-  std::vector<ScriptRecord> read;
-  int count = 0;
-  EXPECT_EQ(read_script_records(script, read, count), 0);
-  std::vector<RecordFields> fields;
-  for (const ScriptRecord& r : read) fields.push_back(split_record(r.line));
-  return fields;
+ScriptReading reading_of(const std::string& script) {
+  ScriptReading reading;
+  EXPECT_EQ(reading.read(script, false), 0);
+  return reading;
 }
 
 // Runs the update's file steps on old.txt and new.txt and checks that every question of the new
@@ -37,15 +35,11 @@ int check_carry(const std::string& old_script, const std::string& new_script) {
   write_file("old.txt", old_script);
   write_file("new.txt", new_script);
   write_file("Exclude.txt", "");
-  const std::vector<RecordFields> olds = records_of("old.txt");
-  const std::vector<RecordFields> news = records_of("new.txt");
+  const ScriptReading olds = reading_of("old.txt");
+  const ScriptReading news = reading_of("new.txt");
 
-  int count = 0, differences = 0;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(process_script_convert("new.txt", count), 0);
-  EXPECT_EQ(process_script_convert("old.txt", count), 0);
-  EXPECT_EQ(process_script_compare("new.txt", "old.txt", differences), 0);
-  EXPECT_EQ(use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt"), 0);
+  EXPECT_EQ(update_files("old.txt", "new.txt"), 0);
   const std::string printed = testing::internal::GetCapturedStdout();
 
   std::multiset<std::string> not_carried;
@@ -53,28 +47,27 @@ int check_carry(const std::string& old_script, const std::string& new_script) {
        start = end + 2) {
     not_carried.insert(printed.substr(start, end + 2 - start));
   }
-  const std::vector<RecordFields> merged = records_of("merged.txt");
+  const ScriptReading merged = reading_of("merged.txt");
   EXPECT_EQ(merged.size(), news.size());
   if (merged.size() != news.size()) return 0;
 
   int carried = 0;
   for (const RecordPair& p : pair_records(news, olds, ExclusionTable{})) {
-    const RecordFields& now = merged[p.walked];
+    const std::string now(merged.current_value(p.walked)), key(merged.key(p.walked));
     if (p.partner < 0) {
-      EXPECT_EQ(now.current_value, news[p.walked].current_value) << now.key << " has no partner";
+      EXPECT_EQ(now, news.current_value(p.walked)) << key << " has no partner";
       continue;
     }
-    const std::string& wanted = olds[static_cast<std::size_t>(p.partner)].current_value;
-    if (now.current_value == wanted) {
-      carried += wanted != news[p.walked].current_value;
+    const std::string wanted(olds.current_value(static_cast<std::size_t>(p.partner)));
+    if (now == wanted) {
+      carried += wanted != news.current_value(p.walked);
       continue;
     }
-    auto named = not_carried.find("Not carried: " + now.key + " = " + wanted + "\r\n");
+    auto named = not_carried.find("Not carried: " + key + " = " + wanted + "\r\n");
     EXPECT_TRUE(named != not_carried.end())
-        << "question " << p.walked << " " << now.key << " holds " << now.current_value
-        << " instead of " << wanted;
+        << "question " << p.walked << " " << key << " holds " << now << " instead of " << wanted;
     if (named != not_carried.end()) not_carried.erase(named);
-    EXPECT_EQ(now.current_value, news[p.walked].current_value) << now.key << " was changed";
+    EXPECT_EQ(now, news.current_value(p.walked)) << key << " was changed";
   }
   return carried;
 }

@@ -26,11 +26,20 @@ struct Result {
   std::string printed;  // standard output
 };
 
+// Converts the named script, storing its record count in `count` on success.
+int convert_named(const std::string& script_name, int& count) {
+  ScriptReading reading;
+  File records;
+  const int status = process_script_convert(script_name, reading, records);
+  if (status == 0) count = reading.closed_count();
+  return status;
+}
+
 // Converts the named script; the record file is read from record_name.
 Result convert_file(const std::string& script_name, const std::string& record_name) {
   Result r;
   testing::internal::CaptureStdout();
-  r.status = process_script_convert(script_name, r.count);
+  r.status = convert_named(script_name, r.count);
   r.printed = testing::internal::GetCapturedStdout();
   r.records = read_file(record_name);
   return r;
@@ -143,16 +152,26 @@ TEST(ScriptConvert, ScriptEnds) {
 
 TEST(ScriptConvert, BlankLines) {
   ScratchDir dir;
-  // Each of these ends the question before its Value line: a single character (the text ends at
-  // the NUL), a line that starts with a carriage return, one without a visible character, one
-  // that starts with NUL.
+  // Each of these is blank: a single character (the text ends at the NUL), a line that starts
+  // with a carriage return, one without a visible character, one that starts with NUL. Before the
+  // question's value it ends the question, unless the Value or Options line follows it.
   const std::string blanks[] = {std::string("x\0yz\n", 5), "\r x\n", " \t\x7F\xA0\xFF\n",
-                                std::string("\0Value =1\n", 10)};
+                                std::string("\0Value =1\n", 10), std::string(300, ' ') + "\r\n"};
   for (const std::string& blank : blanks) {
     Result r = convert("Setup Question = A\n" + blank + "Value =7\n\n");
     EXPECT_EQ(r.count, 1) << blank;
+    EXPECT_EQ(r.records, "{A},[?],<7>\r\n") << blank;
+    r = convert("Setup Question = A\n" + blank + "\nOptions =[01]\n *[02]\n\n");
+    EXPECT_EQ(r.count, 1) << blank;
+    EXPECT_EQ(r.records, "{A},[?],<02>\r\n") << blank;
+    r = convert("Setup Question = A\n" + blank + "BIOS Default =1\nValue =7\n\n");
+    EXPECT_EQ(r.count, 1) << blank;
     EXPECT_EQ(r.records, "{A},[?],<?>\r\n") << blank;
   }
+  // The blank lines before a question's value are not counted as closing it, even at the end.
+  Result ended = convert("Setup Question = A\n\n\n");
+  EXPECT_EQ(ended.count, 1);
+  EXPECT_EQ(ended.records, "{A},[?],<?>\r\n");
   // Blank lines between questions close an open record only once.
   Result r = convert("Setup Question = A\nValue =1\n\n\n \n");
   EXPECT_EQ(r.count, 1);
@@ -237,20 +256,17 @@ TEST(ScriptConvert, FieldLimit) {
   EXPECT_EQ(r.records, "{B},[?],<?>\r\n");
 }
 
-TEST(ScriptConvert, LongLinesArriveInPieces) {
+TEST(ScriptConvert, LongLinesAreWholeLines) {
   ScratchDir dir;
-  std::string setup = "Setup Question = X";
-  std::string at_299 = setup + std::string(299 - setup.size(), ' ');
-  // The line feed after 299 characters is a blank line of its own and ends the question.
-  Result r = convert(at_299 + "\nBIOS Default =[01]\nValue =5\n\n");
-  EXPECT_EQ(r.count, 1);
-  EXPECT_EQ(r.records, "{X},[?],<?>\r\n");
-  r = convert(at_299.substr(0, 298) + "\nBIOS Default =[01]\nValue =5\n\n");
-  EXPECT_EQ(r.count, 1);
-  EXPECT_EQ(r.records, "{X},[01],<5>\r\n");
-  // The rest of a long line is a line of its own and may have a kind.
-  r = convert("Setup Question = X\nHelp =" + std::string(293, 'h') + "Value =9\n\n");
-  EXPECT_EQ(r.records, "{X},[?],<9>\r\n");
+  // However long a line, its end is no line of its own and no piece of it has a kind.
+  for (std::size_t size : {298, 299, 300, 301, 643}) {
+    const std::string help = "Help String = " + std::string(size - 16, 'h');
+    Result r = convert("Setup Question = X\r\n" + help + "\r\nBIOS Default =[01]\r\nValue =5\r\n\r\n");
+    EXPECT_EQ(r.records, "{X},[01],<5>\r\n") << size;
+    r = convert("Setup Question = X\r\n" + help.substr(0, 293) + "Value =9" +
+                std::string(size, ' ') + "\r\nValue =5\r\n\r\n");
+    EXPECT_EQ(r.records, "{X},[?],<5>\r\n") << size;
+  }
 }
 
 TEST(ScriptConvert, QuestionsWithoutBlankLineBetween) {
@@ -296,7 +312,7 @@ TEST(ScriptConvert, OpenFailures) {
   Result r;
   r.count = 77;
   testing::internal::CaptureStdout();
-  r.status = process_script_convert("missing.txt", r.count);
+  r.status = convert_named("missing.txt", r.count);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot open file missing.txt\r\n");
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.count, 77);
@@ -306,7 +322,7 @@ TEST(ScriptConvert, OpenFailures) {
   fs::create_directory("setup.ini");
   write_file("setup.txt", "Setup Question = A\n\n");
   testing::internal::CaptureStdout();
-  r.status = process_script_convert("setup.txt", r.count);
+  r.status = convert_named("setup.txt", r.count);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot open file setup.ini\r\n");
   EXPECT_EQ(r.status, 3);
   EXPECT_EQ(r.count, 77);
@@ -317,7 +333,7 @@ TEST(ScriptConvert, OpenFailures) {
     write_file("ro/s.txt", "Setup Question = A\n\n");
     fs::permissions("ro", fs::perms::owner_read | fs::perms::owner_exec);
     testing::internal::CaptureStdout();
-    r.status = process_script_convert("ro/s.txt", r.count);
+    r.status = convert_named("ro/s.txt", r.count);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot open file ro/s.ini\r\n");
     EXPECT_EQ(r.status, 3);
     fs::permissions("ro", fs::perms::owner_all);
@@ -329,7 +345,7 @@ TEST(ScriptConvert, UnreadableScriptIsNoEmptyScript) {
   fs::create_directory("dir.txt");  // opens, but every read fails
   int count = 77;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(process_script_convert("dir.txt", count), 3);
+  EXPECT_EQ(convert_named("dir.txt", count), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot read file dir.txt\r\n");
   EXPECT_EQ(count, 77);
 }
@@ -343,7 +359,7 @@ TEST(ScriptConvert, NeverEmptiesItsOwnScript) {
   for (const char* name : {"x.ini", "a.txt"}) {
     int count = 5;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(process_script_convert(name, count), 3);
+    EXPECT_EQ(convert_named(name, count), 3);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               std::string("Error, file name conflict: ") + name + "\r\n");
     EXPECT_EQ(count, 5);
@@ -364,7 +380,7 @@ TEST(ScriptConvert, FailedWriteIsReported) {
   {
     FileSizeLimit limit(4096);
     testing::internal::CaptureStdout();
-    status = process_script_convert("setup.txt", count);
+    status = convert_named("setup.txt", count);
     printed = testing::internal::GetCapturedStdout();
   }
 
@@ -387,7 +403,7 @@ TEST(ScriptConvert, HundredThousandQuestionsConvertQuickly) {
   write_file("big.txt", script);
   int count = 0;
   auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(process_script_convert("big.txt", count), 0);
+  ASSERT_EQ(convert_named("big.txt", count), 0);
   std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
   const int ms = static_cast<int>(took.count());
   EXPECT_EQ(count, 100000);
@@ -447,14 +463,14 @@ TEST(ScriptConvert, RealExport) {
   EXPECT_EQ(lines[2], "{SystemLanguage},[?],<00>");    // no BIOS line, options indented by tabs
   EXPECT_EQ(lines[11], "{PUISEnable},[00],<00>");      // the starred option-list line wins
   EXPECT_EQ(lines[17], "{CSPL1Value},[4500],<4500>");  // "=<4500>" on both lines
-  EXPECT_EQ(lines[2532], "{PCIeRPLocationforIMR},[?],<?>");  // a blank line before its Options
+  EXPECT_EQ(lines[2532], "{PCIeRPLocationforIMR},[?],<01>");  // a blank line before its Options
   EXPECT_EQ(lines[1743], "{CustomHID},[?],<\"\">");          // Value\t=""
   EXPECT_EQ(lines.back(), "{BootOption#1},[00],<00>");
 }
 
-// The records in memory are the record file's lines, and each points at the Setup line that
-// opened it.
-TEST(ScriptRecords, SameLinesAsTheRecordFileWithTheirSetupLines) {
+// The questions of a reading are the record file's lines, each with its Setup line and its Value
+// line or option block where the script has them.
+TEST(ScriptReading, QuestionsAreTheRecordsWithTheirLines) {
   ScratchDir dir;
   const fs::path real = fs::path(NVRAM_SHARED_DIR) / "corpus/real/real01.txt";
   std::vector<std::string> scripts = {crlf(kWorkedExample), "Setup Question = A\r\nValue =1\r\n"
@@ -462,25 +478,26 @@ TEST(ScriptRecords, SameLinesAsTheRecordFileWithTheirSetupLines) {
   if (fs::exists(real)) scripts.push_back(read_file(real.string()));
   for (const std::string& script : scripts) {
     Result r = convert(script);
-    std::vector<ScriptRecord> records;
-    int count = -1;
-    ASSERT_EQ(read_script_records("setup.txt", records, count), 0);
-    EXPECT_EQ(count, r.count);
+    ScriptReading reading;
+    ASSERT_EQ(reading.read("setup.txt", false), 0);
+    EXPECT_EQ(reading.closed_count(), r.count);
     std::string lines;
-    for (const ScriptRecord& rec : records) {
-      lines += rec.line;
-      ASSERT_LT(rec.setup_offset, script.size());
-      EXPECT_EQ(script.compare(rec.setup_offset, 5, "Setup"), 0) << rec.line;
-      EXPECT_TRUE(rec.setup_offset == 0 || script[rec.setup_offset - 1] == '\n') << rec.line;
+    for (std::size_t i = 0; i < reading.size(); ++i) {
+      const Question& q = reading[i];
+      lines += reading.record_line(i);
+      ASSERT_LT(q.setup, script.size());
+      EXPECT_EQ(script.compare(q.setup, 5, "Setup"), 0) << i;
+      EXPECT_TRUE(q.setup == 0 || script[q.setup - 1] == '\n') << i;
+      if (q.kind == ValueKind::kNone) continue;
+      EXPECT_EQ(script.compare(q.value_begin, 5, q.kind == ValueKind::kOptions ? "Optio" : "Value"), 0);
+      EXPECT_EQ(script[q.value_end - 1], '\n') << i;
     }
     EXPECT_EQ(lines, r.records);
   }
   testing::internal::CaptureStdout();
-  std::vector<ScriptRecord> records;
-  int count = -1;
-  EXPECT_EQ(read_script_records("missing.txt", records, count), 3);
+  ScriptReading reading;
+  EXPECT_EQ(reading.read("missing.txt", false), 3);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot open file missing.txt\r\n");
-  EXPECT_EQ(count, -1);
 }
 
 }  // namespace
