@@ -33,7 +33,7 @@ bool all_hex(std::string_view s) {
   return !s.empty() && s.find_first_not_of("0123456789ABCDEFabcdef") == std::string_view::npos;
 }
 
-// The lengths that the output may give to one input piece: the piece unchanged or with its marker
+// The lengths that the output may give to one input line: the piece unchanged or with its marker
 // rewritten, the piece with a '*' inserted before its first '[', or a Value piece cut after its
 // first '=' (or kept whole) and followed by a line feed and a value of the line's shape: at most
 // 63 hexadecimal digits, bare or between '<' and '>', or a text between quotes of at most 63 bytes
@@ -72,14 +72,12 @@ void next_offsets(std::string_view piece, std::string_view out, std::size_t at,
   }
 }
 
-// The script's pieces as a 300-byte line buffer reads them, NUL bytes kept.
+// The script's whole lines, each with its line end, NUL bytes kept.
 std::vector<std::string> whole_pieces(std::string_view text) {
   std::vector<std::string> pieces;
   while (!text.empty()) {
-    std::size_t n = 0;
-    while (n < text.size() && n < 299) {
-      if (text[n++] == '\n') break;
-    }
+    const std::size_t lf = text.find('\n');
+    const std::size_t n = lf == std::string_view::npos ? text.size() : lf + 1;
     pieces.emplace_back(text.substr(0, n));
     text.remove_prefix(n);
   }

@@ -102,18 +102,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string record_name = nvram::record_file_name(name);
   FUZZ_CHECK(record_name.size() > 4 && record_name.substr(record_name.size() - 4) == ".ini");
-  int count = -1;
-  int status = nvram::process_script_convert(name, count);
+  nvram::ScriptReading reading;
+  nvram::File written;
+  int status = nvram::process_script_convert(name, reading, written);
   FUZZ_CHECK(fuzz::read_file(name) == script);  // the script is never touched
   if (record_name == name) {
-    FUZZ_CHECK(status == 3 && count == -1);  // the record file would be the script itself
+    FUZZ_CHECK(status == 3);  // the record file would be the script itself
     return 0;
   }
   FUZZ_CHECK(status == 0);
+  const int count = reading.closed_count();
 
-  std::vector<std::string> pieces = fuzz::line_pieces(script);
   std::size_t setup_lines = 0;
-  for (const std::string& piece : pieces) setup_lines += piece.compare(0, 5, "Setup") == 0;
+  for (std::size_t at = 0; at < script.size(); at = script.find('\n', at) + 1) {
+    setup_lines += script.compare(at, 5, "Setup") == 0;
+    if (script.find('\n', at) == std::string::npos) break;
+  }
 
   bool exists = false;
   std::string records = fuzz::read_file(record_name, &exists);
@@ -126,15 +130,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(lines.size() <= setup_lines);
   for (std::string_view line : lines) check_record_line(line);
 
-  // The records in memory are the record file's, and each begins at a Setup line of the script.
-  std::vector<nvram::ScriptRecord> in_memory;
-  int memory_count = -1;
-  FUZZ_CHECK(nvram::read_script_records(name, in_memory, memory_count) == 0);
-  FUZZ_CHECK(memory_count == count && in_memory.size() == lines.size());
+  // The questions are the record file's lines, each begins at a Setup line of the script, and its
+  // Value line or option block lies after it, in order.
+  FUZZ_CHECK(reading.size() == lines.size());
+  std::uint64_t last = 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    FUZZ_CHECK(in_memory[i].line == lines[i]);
-    const std::uint64_t at = in_memory[i].setup_offset;
-    FUZZ_CHECK(at < script.size() && script.compare(at, 5, "Setup") == 0);
+    FUZZ_CHECK(reading.record_line(i) == lines[i]);
+    const nvram::Question& q = reading[i];
+    FUZZ_CHECK(q.setup < script.size() && script.compare(q.setup, 5, "Setup") == 0);
+    FUZZ_CHECK(q.setup == 0 || script[q.setup - 1] == '\n');
+    FUZZ_CHECK(q.setup >= last);
+    if (q.kind == nvram::ValueKind::kNone) continue;
+    FUZZ_CHECK(q.setup < q.value_begin && q.value_begin < q.value_end && q.value_end <= script.size());
+    FUZZ_CHECK(script.compare(q.value_begin, 5, q.kind == nvram::ValueKind::kOptions ? "Optio" : "Value") == 0);
+    last = q.value_end;
   }
   return 0;
 }

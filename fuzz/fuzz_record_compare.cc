@@ -1,12 +1,12 @@
-// The record comparison of the update on two arbitrary record files and an arbitrary exclusion
-// list. Input: the new script's record file, "\n%%\n", the dumped script's record file, "\n%%\n",
-// "Exclude.txt".
+// The record comparison of the update on two arbitrary scripts and an arbitrary exclusion list.
+// Input: the new script, "\n%%\n", the dumped script, "\n%%\n", "Exclude.txt".
 #include <algorithm>
 #include <map>
 #include <string>
 
 #include "fuzz_util.h"
 #include "script/exclusion.h"
+#include "script/reader.h"
 #include "script/record_compare.h"
 
 namespace {
@@ -69,26 +69,40 @@ void check_repeated_questions(const std::string& walked, const std::string& sear
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::ScratchDir scratch;
   std::vector<std::string> parts = fuzz::split_input(data, size, 3);
-  fuzz::write_file("new.ini", parts[0]);
-  fuzz::write_file("old.ini", parts[1]);
+  fuzz::write_file("new.txt", parts[0]);
+  fuzz::write_file("old.txt", parts[1]);
   fuzz::write_file("Exclude.txt", parts[2]);
 
+  nvram::ScriptReading walked, searched;
+  nvram::File walked_records, searched_records;
+  FUZZ_CHECK(nvram::process_script_convert("new.txt", walked, walked_records) == 0);
+  FUZZ_CHECK(nvram::process_script_convert("old.txt", searched, searched_records) == 0);
+  const std::string new_records = fuzz::read_file("new.ini"), old_records = fuzz::read_file("old.ini");
+  std::vector<nvram::Difference> handed;
   int count = -1;
-  FUZZ_CHECK(nvram::process_script_compare("new.txt", "old.txt", count) == 0);
-  FUZZ_CHECK(count >= 0 && static_cast<std::size_t>(count) <= fuzz::line_pieces(parts[0]).size());
+  FUZZ_CHECK(nvram::process_script_compare("new.txt", walked, walked_records, "old.txt", searched,
+                                           searched_records, handed, count) == 0);
+  FUZZ_CHECK(count >= 0 && static_cast<std::size_t>(count) <= walked.size());
   std::string differences = fuzz::read_file("Difftemp.ini");
   check_difference_file(differences, count);
-  check_unique_questions(parts[0], parts[1], differences);
-  check_repeated_questions(parts[0], parts[1], differences);
+  check_unique_questions(new_records, old_records, differences);
+  check_repeated_questions(new_records, old_records, differences);
+  // The merge is handed exactly the values of the difference file, each for its own question.
+  std::vector<std::string_view> lines = fuzz::lines_of(differences);
+  FUZZ_CHECK(handed.size() == lines.size());
+  for (std::size_t i = 0; i < handed.size(); ++i) {
+    const std::size_t q = handed[i].question;
+    FUZZ_CHECK(q < walked.size() && (i == 0 || handed[i - 1].question < q));
+    FUZZ_CHECK(lines[i] == nvram::record_line(walked.key(q), walked.default_value(q), handed[i].value));
+  }
   FUZZ_CHECK(!fuzz::file_exists("new.ini") && !fuzz::file_exists("old.ini"));
   FUZZ_CHECK(fuzz::read_file("Exclude.txt") == parts[2]);
 
-  // A record file compared with itself: every record is its own partner, so nothing differs.
-  fuzz::write_file("new.ini", parts[0]);
+  // A script compared with itself: every question is its own partner, so nothing differs.
   count = -1;
-  FUZZ_CHECK(nvram::process_script_compare("new.txt", "new.sh", count) == 0);
-  FUZZ_CHECK(count == 0);
+  FUZZ_CHECK(nvram::process_script_compare("new.txt", walked, walked_records, "new.txt", walked,
+                                           walked_records, handed, count) == 0);
+  FUZZ_CHECK(count == 0 && handed.empty());
   FUZZ_CHECK(fuzz::read_file("Difftemp.ini").empty());
-  FUZZ_CHECK(!fuzz::file_exists("new.ini"));
   return 0;
 }

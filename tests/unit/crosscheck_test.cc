@@ -4,6 +4,7 @@
 // in one shows up as a disagreement with the other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "nvram/commands.h"
 #include "script/merge.h"
 #include "script/reader.h"
 #include "script/record_compare.h"
@@ -669,7 +671,10 @@ Converted program_convert(const std::string& bytes, int* status = nullptr) {
   std::filesystem::remove("s.ini");
   Converted c;
   c.count = -1;
-  int st = nvram::process_script_convert("s.txt", c.count);
+  nvram::ScriptReading reading;
+  nvram::File written;
+  int st = nvram::process_script_convert("s.txt", reading, written);
+  if (st == 0) c.count = reading.closed_count();
   if (status != nullptr) *status = st;
   c.records = read_file("s.ini");
   return c;
@@ -711,16 +716,13 @@ Update program_update(const std::string& dumped, const std::string& fresh, const
   write_file("Exclude.txt", exclude);
   std::filesystem::remove("Difftemp.ini");
   Update u;
-  int ignored = 0;
   u.compared.count = -1;
-  if (nvram::process_script_convert("new.txt", ignored) != 0 || nvram::process_script_convert("old.txt", ignored) != 0 ||
-      nvram::process_script_compare("new.txt", "old.txt", u.compared.count) != 0) {
-    return u;
-  }
-  u.compared.difference = read_file("Difftemp.ini");
   testing::internal::CaptureStdout();
-  nvram::use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt");
+  const int st = nvram::update_files("old.txt", "new.txt");
   u.merged.printed = testing::internal::GetCapturedStdout();
+  if (st != 0) return u;
+  u.compared.difference = read_file("Difftemp.ini");
+  u.compared.count = static_cast<int>(std::count(u.compared.difference.begin(), u.compared.difference.end(), '\n'));
   u.merged.bytes = read_file("merged.txt");
   return u;
 }

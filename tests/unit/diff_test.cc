@@ -13,6 +13,7 @@
 
 #include "diff/diff.h"
 #include "diff/report.h"
+#include "nvram/commands.h"
 #include "script/exclusion.h"
 #include "script/file.h"
 #include "script/merge.h"
@@ -161,13 +162,21 @@ struct Spec {
   int value;     // option index or number; for a text, an index into a few words
   int options;   // for an option question
   int help = 0;  // length of a help line ahead of the value; 0 for none
+  int blank_tail = 0;         // blanks that end the help line
+  bool blank_before = false;  // an empty line between the Width line and the value
+  int end = 0;  // what follows: 0 an empty line, 1 four blanks, 2 a line that begins with NUL,
+                // 3 nothing (the next Setup line follows at once)
 };
 
 std::string render(const Spec& s) {
   static const char* kWords[] = {"COM1", "COM2", "", "\\_SB.PC00"};
   std::string out = "Setup Question\t= " + s.name + "\r\nToken\t=" + std::to_string(s.place) +
                     "\t// Do NOT change this line\r\nOffset\t=" + std::to_string(s.place % 7) + "\r\nWidth\t=01\r\n";
-  if (s.help > 0) out += "Help String\t= " + std::string(static_cast<std::size_t>(s.help), 'a') + "x\r\n";
+  if (s.help > 0) {
+    out += "Help String\t= " + std::string(static_cast<std::size_t>(s.help), 'a') + "x" +
+           std::string(static_cast<std::size_t>(s.blank_tail), ' ') + "\r\n";
+  }
+  if (s.blank_before) out += "\r\n";
   char code[16];
   switch (s.kind) {
     case 0:
@@ -188,7 +197,8 @@ std::string render(const Spec& s) {
     default:
       out += "Value\t=\"" + std::string(kWords[s.value % 4]) + "\"\r\n";
   }
-  return out + "\r\n";
+  static const std::string kEnds[] = {"\r\n", "    \r\n", std::string("\0-\r\n", 4), ""};
+  return out + kEnds[s.end];
 }
 
 std::string render_script(const std::vector<Spec>& specs) {
@@ -198,11 +208,10 @@ std::string render_script(const std::vector<Spec>& specs) {
 }
 
 std::vector<std::string> current_values(const std::string& name) {
-  std::vector<nvram::ScriptRecord> records;
-  int count = 0;
-  EXPECT_EQ(nvram::read_script_records(name, records, count), 0);
+  nvram::ScriptReading reading;
+  EXPECT_EQ(reading.read(name, false), 0);
   std::vector<std::string> values;
-  for (const auto& r : records) values.push_back(nvram::split_record(r.line).current_value);
+  for (std::size_t i = 0; i < reading.size(); ++i) values.emplace_back(reading.current_value(i));
   return values;
 }
 
@@ -211,13 +220,8 @@ std::vector<std::string> current_values(const std::string& name) {
 // nvram-diff lists as changed and carried, `not_carried` counts its changed rows that are not.
 // Each of those must be one of the update's "Not carried" lines, and the update names no other.
 std::set<std::size_t> update_writes(std::set<std::size_t>& listed, std::size_t& not_carried) {
-  // The update, step by step as -u runs it.
-  int count = 0, diffs = 0;
   testing::internal::CaptureStdout();
-  EXPECT_EQ(nvram::process_script_convert("new.txt", count), 0);
-  EXPECT_EQ(nvram::process_script_convert("old.txt", count), 0);
-  EXPECT_EQ(nvram::process_script_compare("new.txt", "old.txt", diffs), 0);
-  EXPECT_EQ(nvram::use_different_create_merged("new.txt", "Difftemp.ini", "merged.txt"), 0);
+  EXPECT_EQ(nvram::update_files("old.txt", "new.txt"), 0);
   const std::string printed = testing::internal::GetCapturedStdout();
   std::multiset<std::string> named;
   const auto before = current_values("new.txt");
@@ -272,10 +276,14 @@ TEST(NvramDiff, ChangedAndCarriedIsExactlyWhatTheUpdateWrites) {
     std::vector<Spec> news, olds;
     const int n = 1 + pick(14);
     for (int i = 0; i < n; ++i) {
-      // Some help lines run past one piece; the 302-byte one ends in a piece of 3 bytes.
-      const int help = pick(4) == 0 ? (pick(2) ? 285 : 200 + pick(500)) : 0;
+      // Help lines of about 299 bytes, some ending in blanks; blank lines before a value; questions
+      // ended by blank-looking lines or by nothing at all.
+      const int help = pick(4) == 0 ? (pick(2) ? 281 + pick(8) : 200 + pick(500)) : 0;
       Spec s{names[pick(name_count)], 100 + i, pick(4), 0, 2 + pick(3), help};
       s.value = s.kind == 0 ? pick(s.options) : pick(4);
+      if (help > 0 && pick(3) == 0) s.blank_tail = pick(8), s.help -= s.blank_tail;
+      s.blank_before = pick(6) == 0;
+      s.end = pick(8) < 5 ? 0 : pick(4);
       news.push_back(s);
     }
     for (const Spec& s : news) {
