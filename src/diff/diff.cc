@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <unordered_map>
 #include <string_view>
 #include <utility>
@@ -82,6 +83,7 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
   FileBytes bytes;
   const FileBytes::Result read = name == "-" ? bytes.read(STDIN_FILENO) : bytes.read(name);
   if (read != FileBytes::kOk) {
+    if (errno == ENOMEM) throw std::bad_alloc();
     error = std::string(read == FileBytes::kCannotOpen ? "cannot open " : "cannot read ") + name +
             ": " + std::strerror(errno);
     return false;
