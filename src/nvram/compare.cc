@@ -26,7 +26,7 @@ int len(std::string_view field) { return static_cast<int>(field.size()); }
 // The name that a file name conflict of -c reports: the input's, the saved script's where its
 // record file is one of the clashing files, else the first working file's.
 std::optional<std::string> clash_name(const std::string& saved, const std::string& saved_records) {
-  const std::vector<std::string> inputs = {saved, kExclusionFile, kToolFile};
+  const std::vector<std::string> inputs = {saved, kExclusionFile};
   // The files -c writes, in the order it writes them.
   const std::vector<std::string> written = {kLiveScript, saved_records, kLiveRecords};
   Clash clash = find_clash(inputs, written);
@@ -61,6 +61,7 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
     print_conflict(*clash);
     return kMissingFile;
   }
+  if (writes_tool({kLiveScript, saved_records, kLiveRecords})) return kMissingFile;
 
   ExclusionTable excluded;
   if (int rc = load_exclusion_list(excluded)) return rc;

@@ -30,7 +30,8 @@ class SystemTool : public ToolRunner {
 };
 
 // True, after "Error, file name conflict: SCELNX_64\r\n", when one of the files a command writes
-// (empty names aside) is the tool's file.
+// (empty names aside) is the tool's file. Every command that runs the tool asks this, once its
+// own files have been checked against each other and its inputs.
 bool writes_tool(const std::vector<std::string>& written);
 
 // Presence check: prints "No SCELNX_64 found!" and returns 3 when the tool is absent, else 0.

@@ -53,7 +53,7 @@ int cmd_update(const Args& args, ToolRunner& tool) {
   // The resource and defaults files go to the tool only as a pair.
   const bool resources = args.at(4) && args.at(5);
 
-  std::vector<std::string> inputs = {dumped, update, kExclusionFile, kToolFile};
+  std::vector<std::string> inputs = {dumped, update, kExclusionFile};
   if (resources) {
     inputs.emplace_back(args.at(4));
     inputs.emplace_back(args.at(5));
@@ -65,6 +65,7 @@ int cmd_update(const Args& args, ToolRunner& tool) {
     print_conflict(clash.other_is_input ? inputs[clash.other] : outputs[clash.other]);
     return kMissingFile;
   }
+  if (writes_tool(outputs)) return kMissingFile;
 
   if (int rc = update_files(dumped, update)) return rc;
 

@@ -145,7 +145,8 @@ done
 
 # Working files linked to each other, with and without an export left from an earlier run: the
 # clash is found before anything is run, written or removed.
-for c in "biostemp.ini biostemp.sh|biostemp.sh" "saved.ini biostemp.sh|saved.txt" "saved.ini biostemp.ini|saved.txt"; do
+for c in "biostemp.ini biostemp.sh|biostemp.sh" "saved.ini biostemp.sh|saved.txt" "saved.ini biostemp.ini|saved.txt" \
+         "biostemp.ini SCELNX_64|SCELNX_64"; do
   for earlier in yes no; do
     begin_case "working files linked: ${c%|*} (earlier export: $earlier)"
     exclude ''

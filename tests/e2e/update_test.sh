@@ -131,10 +131,11 @@ for args in "" "old.txt"; do
 done
 
 for c in "old.txt old.sh|old.ini" "a.txt ./a.txt|./a.ini" "x.txt x.txt|x.ini" "x.ini new.txt|x.ini" \
-         "merged.txt new.txt|merged.txt" "old.txt Difftemp.ini|Difftemp.ini" "old.txt new.txt merged.txt d|merged.txt"; do
+         "merged.txt new.txt|merged.txt" "old.txt Difftemp.ini|Difftemp.ini" "old.txt new.txt merged.txt d|merged.txt" "old.txt new.txt|SCELNX_64"; do
   begin_case "file name conflict: -u ${c%|*}"
   scripts
   for f in ${c%|*}; do [ -e "$WORK/$f" ] || printf 'keep\n' >"$WORK/$f"; done
+  [ "${c#*|}" = SCELNX_64 ] && ln -s SCELNX_64 "$WORK/merged.txt"
   before=$(cd "$WORK" && ls -l --time-style=+%s.%N; md5sum * 2>/dev/null)
   run_nvram -u ${c%|*}
   expect_status 3
