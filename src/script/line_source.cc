@@ -4,26 +4,18 @@
 
 namespace nvram {
 
-LineSource::LineSource(std::string_view bytes)
-    : in_(nullptr), buf_(bytes.data()), len_(bytes.size()) {
-  buf_has_nul_ = len_ > 0 && std::memchr(buf_, '\0', len_) != nullptr;
-}
-
 bool LineSource::fill() {
   if (pos_ < len_) return true;
-  if (!in_) return false;  // the bytes in memory are all delivered
   pos_ = 0;
   len_ = std::fread(storage_, 1, sizeof storage_, in_);
-  buf_has_nul_ = std::memchr(storage_, '\0', len_) != nullptr;
   return len_ > 0;
 }
 
 bool LineSource::next(std::string_view& piece) {
   if (!fill()) return false;
-  const char* data = buf_ + pos_;
+  const char* data = storage_ + pos_;
   std::size_t n = len_ - pos_ < kMaxPiece ? len_ - pos_ : kMaxPiece;
   const void* lf = std::memchr(data, '\n', n);
-  bool has_nul = buf_has_nul_;
   if (lf || n == kMaxPiece) {
     // The whole piece lies in the buffer and is delivered from there.
     if (lf) n = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
@@ -36,7 +28,7 @@ bool LineSource::next(std::string_view& piece) {
       std::size_t want = kMaxPiece - n;
       std::size_t avail = len_ - pos_;
       if (avail < want) want = avail;
-      const char* start = buf_ + pos_;
+      const char* start = storage_ + pos_;
       lf = std::memchr(start, '\n', want);
       std::size_t take =
           lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1 : want;
@@ -46,17 +38,11 @@ bool LineSource::next(std::string_view& piece) {
       if (lf) break;
     }
     data = piece_;
-    has_nul = true;  // looked for in the gathered piece itself
   }
-  offset_ = consumed_;
-  consumed_ += n;
   whole_ = std::string_view(data, n);
-  line_start_ = next_starts_line_;
-  next_starts_line_ = data[n - 1] == '\n';
-  const void* nul = has_nul ? std::memchr(data, '\0', n) : nullptr;
+  const void* nul = std::memchr(data, '\0', n);
   if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
   piece = std::string_view(data, n);
-  text_size_ = n;
   return true;
 }
 

@@ -32,29 +32,20 @@ constexpr auto kKeyDelimiters = [] {
 
 bool is_key_delimiter(char c) { return kKeyDelimiters[static_cast<unsigned char>(c)]; }
 
-// The rule of question_key(); `delimiter` tells whether the key holds one of those bytes.
-std::size_t scan_key(std::string_view setup_line, char (&key)[kFieldMax], bool& delimiter) {
+}  // namespace
+
+std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
   std::size_t size = 0;
   std::size_t eq = setup_line.find('=');
   if (eq == std::string_view::npos) return size;
-  bool seen = false;
   for (std::size_t i = eq + 1; i < setup_line.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(setup_line[i]);
     if (c == '\r' || c == '\n' || c == '/') break;
     if (!is_visible(c)) continue;
     if (size == kFieldMax) break;
     key[size++] = static_cast<char>(c);
-    seen |= kKeyDelimiters[c];
   }
-  delimiter = seen;
   return size;
-}
-
-}  // namespace
-
-std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
-  bool delimiter = false;
-  return scan_key(setup_line, key, delimiter);
 }
 
 std::string question_key(std::string_view setup_line) {
@@ -137,13 +128,6 @@ std::size_t written_key(std::string_view key, char (&out)[kFieldMax]) {
     if (size < kFieldMax) out[size++] = c;
   }
   return size;
-}
-
-std::size_t written_question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
-  bool delimiter = false;
-  const std::size_t size = scan_key(setup_line, key, delimiter);
-  if (!delimiter) return size;
-  return written_key(std::string(key, size), key);
 }
 
 std::string record_text_value(std::string_view raw) {

@@ -64,10 +64,6 @@ std::string written_key(std::string_view key);
 // The same into `out`, which receives at most 63 characters; returns its length.
 std::size_t written_key(std::string_view key, char (&out)[kFieldMax]);
 
-// The question key of a Setup line as record lines write it, written_key(question_key()), into
-// `key`; returns its length.
-std::size_t written_question_key(std::string_view setup_line, char (&key)[kFieldMax]);
-
 // The current value of a Value line that holds a text, from the bytes between its two quotes:
 // the text with both quotes, every byte that a record line cannot hold as it stands ('%', '{',
 // '}', '[', ']', '<', '>', '/' and every byte below 0x20 or above 0x7E) written as '%' and two
