@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "script/carry.h"
+#include "script/pairing.h"
 #include "script/file.h"
 #include "script/reader.h"
 #include "script/record.h"
@@ -45,6 +46,9 @@ std::string refusal_reason(const Carry& carry, const std::string& value) {
       return no_value ? "OLD has no value"
              : value_fits(value, ValueKind::kBare) ? "NEW has no option [" + value + "]"
                                                         : "NEW takes an option, OLD holds a text";
+    case Refusal::kNumberForm:
+      return carry.kind == ValueKind::kAngled ? "OLD holds a bare number, NEW a decimal one"
+                                              : "OLD holds a decimal number, NEW a bare one";
     case Refusal::kValueLine:
     case Refusal::kNone:
       break;
@@ -127,42 +131,50 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
                      Report& report) {
   const auto& olds = old_script.questions;
   const auto& news = new_script.questions;
-  const std::vector<RecordPair> pairing =
-      pair_records(new_script.reading, old_script.reading, excluded);
+  const Pairing pairing = pair_questions(new_script.reading, old_script.reading, excluded);
+  const ScriptReading& old_reading = old_script.reading;
 
-  std::vector<bool> old_paired(olds.size(), false);
+  std::vector<bool> old_paired(olds.size(), false), old_lost(olds.size(), false);
+  for (std::size_t j : pairing.lost) old_lost[j] = true;
   std::vector<Row> changed, same, renamed, only_old, only_new;
   std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> excluded_keys;
   for (std::size_t i = 0; i < news.size(); ++i) {
-    if (pairing[i].excluded) {
+    const QuestionPair& p = pairing.walked[i];
+    if (p.excluded) {
       ++excluded_keys[news[i].key].second;
       continue;
     }
-    long p = pairing[i].partner;
-    if (p < 0) {
+    if (p.partner < 0) {
       only_new.push_back(make_row(Status::kOnlyNew, Row::kNoQuestion, i));
       continue;
     }
-    auto j = static_cast<std::size_t>(p);
+    auto j = static_cast<std::size_t>(p.partner);
     old_paired[j] = true;
     const bool differs = olds[j].value != news[i].value;
-    if (!differs && !pairing[i].renamed) {
+    const bool is_renamed = olds[j].key != news[i].key;
+    if (!differs && !is_renamed) {
       same.push_back(make_row(Status::kSame, j, i));
       continue;
     }
-    Row r = make_row(pairing[i].renamed ? Status::kRenamed : Status::kChanged, j, i);
+    Row r = make_row(is_renamed ? Status::kRenamed : Status::kChanged, j, i);
     if (differs) {
       // What the update's merge makes of the value: the same judgement, of the same question.
-      const Carry carry = carry_into(new_script.reading, i, olds[j].value);
+      const Carry carry = carry_into(new_script.reading, i, olds[j].value, old_reading[j].kind);
       r.carried = carry.carried();
       if (!r.carried) r.reason = refusal_reason(carry, olds[j].value);
     }
-    (pairing[i].renamed ? renamed : changed).push_back(std::move(r));
+    (is_renamed ? renamed : changed).push_back(std::move(r));
   }
   for (std::size_t j = 0; j < olds.size(); ++j) {
     if (old_paired[j]) continue;
-    if (is_excluded(olds[j].key, excluded)) ++excluded_keys[olds[j].key].first;
-    else only_old.push_back(make_row(Status::kOnlyOld, j, Row::kNoQuestion));
+    if (is_excluded(olds[j].key, excluded)) {
+      ++excluded_keys[olds[j].key].first;
+      continue;
+    }
+    Row r = make_row(Status::kOnlyOld, j, Row::kNoQuestion);
+    r.lost = old_lost[j];
+    if (r.lost) r.reason = "NEW has no such question";
+    only_old.push_back(std::move(r));
   }
 
   Counts& c = report.counts;
@@ -174,6 +186,7 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   c.only_new = only_new.size();
   for (const auto& [key, n] : excluded_keys) c.excluded += std::max(n.first, n.second);
   for (const Row& r : changed) c.not_carried += r.carried ? 0 : 1;
+  for (const Row& r : only_old) c.not_carried += r.lost ? 1 : 0;
   for (const Row& r : renamed) {
     const bool differs = olds[r.old_index].value != news[r.new_index].value;
     c.differing_renamed += differs ? 1 : 0;

@@ -9,8 +9,9 @@
 #include "script/reader.h"
 
 // The comparison of two setup scripts as an update from OLD into NEW sees it: the questions are
-// the script reader's records, paired exactly as the update pairs them: by question key, then the
-// questions left over by Token, Offset and key skeleton (renamed questions).
+// the script reader's, paired exactly as the update pairs them (pair_questions()): by Token,
+// Offset and key skeleton, then the questions without them by key. A pair whose keys differ is a
+// renamed question.
 namespace nvram::diff {
 
 // One question of a script, as the script reader found it: its record and its words.
@@ -45,6 +46,8 @@ struct Row {
   // question, and if not, why.
   bool carried = false;
   std::string reason;
+  // For a question only in OLD: a setting the user made, which the update cannot carry.
+  bool lost = false;
 };
 
 struct Counts {

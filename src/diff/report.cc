@@ -19,7 +19,7 @@ const Question* new_of(const Report& rep, const Row& r) {
 }
 
 bool wants_carry(const Report& rep, const Row& r) {
-  return r.status == Status::kChanged ||
+  return r.status == Status::kChanged || (r.status == Status::kOnlyOld && r.lost) ||
          (r.status == Status::kRenamed && old_of(rep, r)->value != new_of(rep, r)->value);
 }
 
@@ -204,8 +204,9 @@ std::string format_text(const Report& rep, const ReportOptions& options) {
         break;
     }
     if (wants_carry(rep, r) && !r.carried) {
-      not_carried.add({{r.status == Status::kRenamed ? name_of(*o) : paired_name(*o, *n)},
-                       {shown(*o), kOld}, {shown(*n), kNew}, {printable(r.reason), kWhy}});
+      not_carried.add({{r.status == Status::kChanged ? paired_name(*o, *n) : name_of(*o)},
+                       {shown(*o), kOld}, {n ? shown(*n) : std::string(), kNew},
+                       {printable(r.reason), kWhy}});
     }
   }
   const Counts& c = rep.counts;

@@ -7,12 +7,11 @@
 #include "nvram/commands.h"
 #include "script/exclusion.h"
 #include "script/file.h"
-#include "script/partner_search.h"
+#include "script/pairing.h"
 #include "script/reader.h"
-#include "script/renamed.h"
+#include "script/record_compare.h"
 #include "script/record.h"
 #include "script/status.h"
-#include "script/string_block.h"
 
 namespace nvram {
 namespace {
@@ -79,36 +78,27 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   // An empty or foreign script would otherwise compare as "no difference".
   if (int rc = check_setup_question(saved, saved_questions)) return rc;
   if (int rc = check_setup_question(kLiveScript, live)) return rc;
-  const int live_count = live.closed_count();
+  const Pairing pairing = pair_questions(live, saved_questions, excluded);
+  // A saved script of another board, or a file that only looks like a script, shares no question
+  // with the live settings: it must not pass for one that agrees with them.
+  if (shares_no_question(live, saved_questions, pairing)) {
+    std::printf("Error, no question of %s is in the live settings\r\n", saved.c_str());
+    return kMissingFile;
+  }
   std::puts("\r\nMiscompare Notification\r");
 
-  PartnerSearch search;
-  for (std::size_t i = 0; i < saved_questions.size(); ++i) search.add(saved_questions.key(i));
-  RenamedRound renamed;  // the live questions that the walk leaves without a partner
+  // Each live question is compared with its partner at its place in the walk. Past the live
+  // export's record count, a search by key that runs off the end of the saved questions announces
+  // the end of the comparison; the question is still compared after the wrap.
+  const int live_count = live.closed_count();
   bool miscompare = false;
   int counter = 0;
   for (std::size_t i = 0; i < live.size(); ++i) {
-    const std::string_view key = live.key(i);
+    const QuestionPair& p = pairing.walked[i];
     ++counter;
-    if (is_excluded(key, excluded)) continue;
-    // Past the live export's record count, a search that runs off the end of the saved records
-    // announces the end of the comparison; the question is still compared after the wrap.
-    if (counter >= live_count && search.ahead(key) == PartnerSearch::kNone) {
-      std::puts("\r\n== Complete MISCOMPARE Function ==\r");
-    }
-    long at = search.pair(key);
-    if (at == PartnerSearch::kNone) {
-      renamed.add_walked(i, key);
-      continue;
-    }
-    miscompare |= report(saved_questions, static_cast<std::size_t>(at), live, i);
-  }
-  // Questions renamed by a live reading in their text, in the order of the live records.
-  if (!renamed.empty()) {
-    for (const RenamedRound::Pair& p :
-         renamed.pair(question_places(live), search, question_places(saved_questions), excluded)) {
-      miscompare |= report(saved_questions, p.searched, live, p.walked);
-    }
+    if (p.excluded) continue;
+    if (p.ran_off_end && counter >= live_count) std::puts("\r\n== Complete MISCOMPARE Function ==\r");
+    if (p.partner >= 0) miscompare |= report(saved_questions, static_cast<std::size_t>(p.partner), live, i);
   }
   return miscompare ? kMiscompare : kOk;
 }

@@ -58,19 +58,20 @@ int run_command(char letter, const Args& args, ToolRunner& tool, const char* ver
   }
 }
 
-// The option letter of an argument, in lower case. As the first argument, "--help" and "-h" ask
-// for the usage as "-?" does.
-char option_letter(const char* arg, bool first) {
-  const char letter = static_cast<char>(arg[1] | 0x20);
-  if (first && (letter == 'h' || std::strcmp(arg, "--help") == 0)) return '?';
-  return letter;
+// The option letter of an argument, in lower case.
+char option_letter(const char* arg) { return static_cast<char>(arg[1] | 0x20); }
+
+// "--help", "-h", "-H" or "-help" as the first argument: a request for the usage, which needs no
+// platform.
+bool asks_for_help(const char* arg) {
+  return arg[0] == '-' && (option_letter(arg) == 'h' || std::strcmp(arg, "--help") == 0);
 }
 
 }  // namespace
 
 int nvram_main(int argc, char** argv, ToolRunner& tool, VersionQuery query) {
   set_io_privilege(3);
-  if (argc <= 1) {
+  if (argc <= 1 || asks_for_help(argv[1])) {
     show_ver_info();
     set_io_privilege(0);
     return kOk;
@@ -92,7 +93,7 @@ int nvram_main(int argc, char** argv, ToolRunner& tool, VersionQuery query) {
   const Args args{argc, argv};
   for (int i = 1; i < argc; ++i) {
     if (argv[i][0] != '-') continue;
-    const char letter = option_letter(argv[i], i == 1);
+    const char letter = option_letter(argv[i]);
     switch (letter) {
       case '?':
         show_ver_info();

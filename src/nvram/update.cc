@@ -36,11 +36,12 @@ int update_files(const std::string& dumped, const std::string& update) {
     return kMissingFile;
   }
   std::vector<Difference> differences;
+  std::vector<NotCarried> lost;
   int difference_count = 0;
   if (int rc = process_script_compare(update, update_reading, update_records, dumped, dumped_reading,
-                                      dumped_records, differences, difference_count))
+                                      dumped_records, differences, lost, difference_count))
     return rc;
-  return use_different_create_merged(update_reading, std::move(differences), kMerged);
+  return use_different_create_merged(update_reading, std::move(differences), kMerged, lost);
 }
 
 int cmd_update(const Args& args, ToolRunner& tool) {

@@ -13,7 +13,14 @@ bool value_fits(std::string_view value, ValueKind kind) {
   return true;
 }
 
-Carry carry_into(const ScriptReading& reading, std::size_t question, std::string_view value) {
+namespace {
+
+bool is_number_line(ValueKind kind) { return kind == ValueKind::kBare || kind == ValueKind::kAngled; }
+
+}  // namespace
+
+Carry carry_into(const ScriptReading& reading, std::size_t question, std::string_view value,
+                 ValueKind from) {
   Carry c;
   c.kind = reading[question].kind;
   switch (c.kind) {
@@ -35,6 +42,8 @@ Carry carry_into(const ScriptReading& reading, std::size_t question, std::string
     case ValueKind::kAngled:
     case ValueKind::kText:
       if (!value_fits(value, c.kind)) c.refusal = Refusal::kValueLine;
+      else if (is_number_line(c.kind) && is_number_line(from) && from != c.kind)
+        c.refusal = Refusal::kNumberForm;
       break;
   }
   return c;

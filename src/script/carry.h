@@ -23,12 +23,19 @@ bool value_fits(std::string_view value, ValueKind kind);
 struct Difference {
   std::size_t question;  // in the reading of the script written into
   std::string value;
+  ValueKind from = ValueKind::kNone;  // the kind of the question it comes from; kNone: unknown
+};
+
+// A value that the update cannot carry, by the key of the question it comes from.
+struct NotCarried {
+  std::string key, value;
 };
 
 // Why a question does not take its value.
 enum class Refusal {
   kNone,
   kValueLine,      // a Value line of another kind (Carry::kind)
+  kNumberForm,     // a number from an angled Value line into a bare one, or the other way
   kOptionBlock,    // an option block without "[value]"
   kNothingToTake,  // the question has no Value line or option block
   kNoQuestion,     // a line of a difference file that no question of its key took
@@ -43,8 +50,10 @@ struct Carry {
 
 // Whether question `question` of the reading (which must keep its bytes) takes the value: its
 // Value line when the value fits its kind, its option block when "[value]" occurs in one of its
-// lines (each read up to its first NUL).
-Carry carry_into(const ScriptReading& reading, std::size_t question, std::string_view value);
+// lines (each read up to its first NUL). A number goes between a bare and an angled Value line
+// only when both are of one kind: "<110>" is decimal, a bare "6E" is not.
+Carry carry_into(const ScriptReading& reading, std::size_t question, std::string_view value,
+                 ValueKind from = ValueKind::kNone);
 
 // The lines of a region of a script, each with its line end: calls f(text, whole) for each, the
 // text ending at the line's first NUL.

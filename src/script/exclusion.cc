@@ -12,6 +12,7 @@ namespace nvram {
 
 bool read_exclusion_list(std::FILE* in, ExclusionTable& table) {
   table.entries.clear();
+  table.typed.clear();
   LineSource lines(in);
   std::string_view piece;
   for (int n = 0; n < kExclusionLines && lines.next(piece); ++n) {
@@ -22,11 +23,14 @@ bool read_exclusion_list(std::FILE* in, ExclusionTable& table) {
       if (is_visible(static_cast<unsigned char>(c))) entry += c;
     }
     // Compared with keys as record lines write them.
-    table.entries.push_back(written_key(entry));
+    std::string written = written_key(entry);
+    if (written != entry) table.typed.push_back(std::move(entry));
+    table.entries.push_back(std::move(written));
   }
   // A list cut short by a read error would let excluded questions through.
   if (std::ferror(in)) {
     table.entries.clear();
+    table.typed.clear();
     return false;
   }
   return true;
@@ -34,6 +38,7 @@ bool read_exclusion_list(std::FILE* in, ExclusionTable& table) {
 
 int load_exclusion_list(ExclusionTable& table) {
   table.entries.clear();
+  table.typed.clear();
   File in(kExclusionFile, "r");
   if (!in) {
     std::fputs("can't open Exclude.txt", stdout);
@@ -62,8 +67,9 @@ bool equals_without_spaces(std::string_view key, std::string_view entry) {
 }  // namespace
 
 bool is_excluded(std::string_view key, const ExclusionTable& table) {
-  return std::any_of(table.entries.begin(), table.entries.end(),
-                     [key](const std::string& entry) { return equals_without_spaces(key, entry); });
+  auto equal = [key](const std::string& entry) { return equals_without_spaces(key, entry); };
+  return std::any_of(table.entries.begin(), table.entries.end(), equal) ||
+         std::any_of(table.typed.begin(), table.typed.end(), equal);
 }
 
 }  // namespace nvram

@@ -13,7 +13,10 @@ inline constexpr int kExclusionLines = 100;         // lines read, comments incl
 inline constexpr std::size_t kExclusionEntry = 64;  // characters kept per entry
 
 struct ExclusionTable {
-  std::vector<std::string> entries;  // in file order; an entry may be empty
+  std::vector<std::string> entries;  // in file order, as record lines write a key; may be empty
+  // The entries as typed, where that differs: an entry may also be the key as written (the form
+  // that -c and "Not carried" print, "D0-%3ED3idletimeout(screenoff)").
+  std::vector<std::string> typed;
 };
 
 // Loads "Exclude.txt" from the current directory: of its first 100 lines (299-byte pieces count
@@ -26,7 +29,8 @@ int load_exclusion_list(ExclusionTable& table);
 // load_exclusion_list(). Prints nothing; returns false when a read failed, leaving the table empty.
 bool read_exclusion_list(std::FILE* in, ExclusionTable& table);
 
-// True when the key, with its space characters removed, equals one of the entries.
+// True when the key (as record lines write it), with its space characters removed, equals one of
+// the entries, or one of the entries as typed.
 bool is_excluded(std::string_view key, const ExclusionTable& table);
 
 }  // namespace nvram

@@ -77,7 +77,7 @@ std::vector<std::size_t> write_merged(const ScriptReading& reading,
   std::string pattern;
   for (std::size_t i = 0; i < differences.size(); ++i) {
     const Difference& d = differences[i];
-    const Carry carry = carry_into(reading, d.question, d.value);
+    const Carry carry = carry_into(reading, d.question, d.value, d.from);
     if (!carry.carried()) {
       refused.push_back(i);
       continue;
@@ -107,7 +107,7 @@ void print_not_carried(std::string_view key, std::string_view value) {
 // Merges and names the refused differences; the lines of a difference file that no question
 // took (`untaken`, by key and value) are named after them.
 int merge(const ScriptReading& reading, std::vector<Difference> differences, OutFile& out,
-          const std::vector<std::pair<std::string, std::string>>& untaken) {
+          const std::vector<NotCarried>& untaken) {
   std::stable_sort(differences.begin(), differences.end(),
                    [](const Difference& a, const Difference& b) { return a.question < b.question; });
   const std::vector<std::size_t> refused = write_merged(reading, differences, out);
@@ -118,7 +118,7 @@ int merge(const ScriptReading& reading, std::vector<Difference> differences, Out
     if (reading.current_value(d.question) == d.value) continue;
     print_not_carried(reading.key(d.question), d.value);
   }
-  for (const auto& [key, value] : untaken) print_not_carried(key, value);
+  for (const NotCarried& n : untaken) print_not_carried(n.key, n.value);
   return kOk;
 }
 
@@ -146,13 +146,13 @@ bool split_difference_line(std::string_view line, std::string& key, std::string&
 }  // namespace
 
 int use_different_create_merged(const ScriptReading& reading, std::vector<Difference> differences,
-                                const std::string& output) {
+                                const std::string& output, const std::vector<NotCarried>& lost) {
   OutFile out(output, create_anew(output));
   if (!out) {
     std::fputs("can't open file\n", stdout);
     return kMissingFile;
   }
-  return merge(reading, std::move(differences), out, {});
+  return merge(reading, std::move(differences), out, lost);
 }
 
 int use_different_create_merged(const std::string& script, const std::string& difference_file,
@@ -182,7 +182,7 @@ int use_different_create_merged(const std::string& script, const std::string& di
   }
   std::vector<std::size_t> taken(questions_of.size(), 0);
   std::vector<Difference> differences;
-  std::vector<std::pair<std::string, std::string>> untaken;
+  std::vector<NotCarried> untaken;
   LineSource lines(difference_lines.get());
   std::string_view piece;
   std::string key, value;
@@ -192,7 +192,7 @@ int use_different_create_merged(const std::string& script, const std::string& di
     if (id != KeyTable::kMissing && taken[id] < questions_of[id].size()) {
       differences.push_back(Difference{questions_of[id][taken[id]++], value});
     } else {
-      untaken.emplace_back(key, value);
+      untaken.push_back(NotCarried{key, value});
     }
   }
   if (std::ferror(difference_lines.get())) {

@@ -16,12 +16,13 @@ namespace nvram {
 // and what follows them included; the tests of a line (its markers, its '=') read it only up to
 // its first NUL. After the merged script is written, every difference that is not written is
 // named, in script order, as "Not carried: %s = %s\r\n" with the question key and the value,
-// unless the question already holds the value.
+// unless the question already holds the value; then each of `lost`, the settings that have no
+// question to go into.
 //
 // Returns 0; 3 with "can't open file" when output cannot be created, or with "Error, cannot write
 // file %s\r\n" when it could not be written whole.
 int use_different_create_merged(const ScriptReading& reading, std::vector<Difference> differences,
-                                const std::string& output);
+                                const std::string& output, const std::vector<NotCarried>& lost = {});
 
 // The same from files: reads the setup script and the difference file once each and hands the
 // n-th line of a question key to the n-th question of that key. A line completes at CR, LF or

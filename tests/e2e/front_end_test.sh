@@ -85,17 +85,18 @@ for opt in -x - -1 --helpx --versions; do
   expect_stdout ''
 done
 
-begin_case "--help, -h and -H first do what -? does, on the platform and off it"
-for opt in --help -h -H; do
-  set_version 'XB0A12\n'
-  run_nvram "$opt" -s a b
-  expect_status 0
-  expect_stdout "$BANNER"
-  set_version 'XC0A12\n'
-  run_nvram "$opt"
-  expect_status 5
-  expect_stdout "$WRONG"
+begin_case "--help, -h, -H and -help first show the usage on any machine; -? needs the platform"
+for opt in --help -h -H -help; do
+  for version in 'XB0A12\n' 'XC0A12\n'; do
+    set_version "$version"
+    run_nvram "$opt" -s a b
+    expect_status 0
+    expect_stdout "$BANNER"
+  done
 done
+run_nvram -?
+expect_status 5
+expect_stdout "$WRONG"
 expect_tool_words
 
 begin_case "-h after the first argument is an unknown option"

@@ -70,7 +70,7 @@ q() { printf 'Setup Question\t= %s\r\nToken\t=%s\t// Do NOT change this line\r\n
 { q 'Quiet Boot' 10 10 01; q 'tCL 38' 14 14 00; } >"$FAKE/export"
 run_nvram -c saved.txt
 expect_status 6
-expect_stdout "$HEAD\r\n== Complete MISCOMPARE Function ==\r\nERROR:Saved value for tCL40 is 01\r\n       BIOS value for tCL38 is 00\r\n"
+expect_stdout "$HEAD""ERROR:Saved value for tCL40 is 01\r\n       BIOS value for tCL38 is 00\r\n"
 cp "$OUT_FILE" "$FAKE/from-file"
 mkfifo "$WORK/saved.fifo"
 cat "$WORK/saved.txt" >"$WORK/saved.fifo" &

@@ -12,6 +12,7 @@
 #include "nvram/commands.h"
 #include "script/exclusion.h"
 #include "script/merge.h"
+#include "script/pairing.h"
 #include "script/reader.h"
 #include "script/record.h"
 #include "script/record_compare.h"
@@ -55,22 +56,24 @@ int check_carry(const std::string& old_script, const std::string& new_script) {
   if (merged.size() != news.size()) return 0;
 
   int carried = 0;
-  for (const RecordPair& p : pair_records(news, olds, ExclusionTable{})) {
-    const std::string now(merged.current_value(p.walked)), key(merged.key(p.walked));
+  const Pairing pairing = pair_questions(news, olds, ExclusionTable{});
+  for (std::size_t i = 0; i < news.size(); ++i) {
+    const QuestionPair& p = pairing.walked[i];
+    const std::string now(merged.current_value(i)), key(merged.key(i));
     if (p.partner < 0) {
-      EXPECT_EQ(now, news.current_value(p.walked)) << key << " has no partner";
+      EXPECT_EQ(now, news.current_value(i)) << key << " has no partner";
       continue;
     }
     const std::string wanted(olds.current_value(static_cast<std::size_t>(p.partner)));
     if (now == wanted) {
-      carried += wanted != news.current_value(p.walked);
+      carried += wanted != news.current_value(i);
       continue;
     }
     auto named = not_carried.find("Not carried: " + key + " = " + wanted + "\r\n");
     EXPECT_TRUE(named != not_carried.end())
-        << "question " << p.walked << " " << key << " holds " << now << " instead of " << wanted;
+        << "question " << i << " " << key << " holds " << now << " instead of " << wanted;
     if (named != not_carried.end()) not_carried.erase(named);
-    EXPECT_EQ(now, news.current_value(p.walked)) << key << " was changed";
+    EXPECT_EQ(now, news.current_value(i)) << key << " was changed";
   }
   return carried;
 }

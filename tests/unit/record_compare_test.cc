@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -63,9 +64,10 @@ Outcome compare_scripts(const std::string& new_script, const std::string& old_sc
   before();
   Outcome o{0, -1, "", ""};
   std::vector<Difference> differences;
+  std::vector<NotCarried> lost;
   testing::internal::CaptureStdout();
   o.status = process_script_compare("new.txt", walked, walked_records, "old.txt", searched,
-                                    searched_records, differences, o.count);
+                                    searched_records, differences, lost, o.count);
   o.printed = testing::internal::GetCapturedStdout();
   if (fs::is_regular_file("Difftemp.ini")) o.diff = read_file("Difftemp.ini");
   return o;
@@ -101,14 +103,23 @@ TEST(RecordCompare, EmptyAndIdenticalFilesGiveNoDifference) {
   ScratchDir dir;
   write_file("Exclude.txt", "");
   const std::string records = "{A},[00],<01>\r\n{B},[01],<00>\r\n";
-  for (const auto& [walked, searched] : {std::pair{records, std::string()},
-                                         std::pair{std::string(), records},
-                                         std::pair{records, records},
+  for (const auto& [walked, searched] : {std::pair{records, records},
                                          std::pair{records, std::string("{A},[99],<01>\r\n")}}) {
     Outcome o = compare(walked, searched);
     EXPECT_EQ(o.status, 0);
     EXPECT_EQ(o.count, 0);
     EXPECT_EQ(o.diff, "");
+    EXPECT_FALSE(fs::exists("new.ini"));
+    EXPECT_FALSE(fs::exists("old.ini"));
+  }
+  // Scripts that share no question are no match: nothing is compared or written.
+  for (const auto& [walked, searched] : {std::pair{records, std::string()},
+                                         std::pair{std::string("{C},[00],<01>\r\n"), records}}) {
+    write_file("Difftemp.ini", "earlier");
+    Outcome o = compare(walked, searched);
+    EXPECT_EQ(o.status, 3);
+    EXPECT_EQ(o.printed, "Error, no question of old.txt is in new.txt\r\n");
+    EXPECT_EQ(o.diff, "earlier");
     EXPECT_FALSE(fs::exists("new.ini"));
     EXPECT_FALSE(fs::exists("old.ini"));
   }
@@ -127,47 +138,58 @@ TEST(RecordCompare, PairingRules) {
             "");
 }
 
-// A key on several walked lines with a difference on any of its pairs gets a line for every pair,
-// in walk order, so that the merge hands each copy its own partner's value. A third copy without a
-// partner gets none; a repeated key whose pairs all agree gets none either.
+// A key on several walked lines with a difference on any of its pairs gets a line for every copy,
+// in walk order, so that the merge hands each copy its own partner's value; a copy without a
+// partner keeps its own value. A repeated key whose pairs all agree gets none.
 TEST(RecordCompare, RepeatedKeyWithADifferenceGetsALineForEveryPair) {
   ScratchDir dir;
   write_file("Exclude.txt", "");
   Outcome o = compare("{A},[0],<00>\r\n{B},[0],<1>\r\n{A},[0],<01>\r\n{B},[0],<1>\r\n{A},[0],<01>\r\n",
                       "{B},[9],<1>\r\n{A},[9],<00>\r\n{A},[9],<02>\r\n{B},[9],<1>\r\n");
   EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.diff, "{A},[0],<00>\r\n{A},[0],<02>\r\n");
-  EXPECT_EQ(o.count, 2);
+  EXPECT_EQ(o.diff, "{A},[0],<00>\r\n{A},[0],<02>\r\n{A},[0],<01>\r\n");
+  EXPECT_EQ(o.count, 3);
 }
 
 // Records left without a partner by key pair by place (Token, Offset, key skeleton), first with
 // first, and a renamed pair counts as a pair of its new key. A walked key's copies stop at the
 // first that finds no partner; an excluded key takes no part, on either side.
-TEST(RecordCompare, LeftoversPairByPlace) {
+// Questions pair by identity (Token, Offset, key skeleton) first, in script order, whatever their
+// keys; the rest pair by key, but never two questions that both have an identity. An excluded key
+// takes no part, on either side.
+TEST(RecordCompare, IdentityFirstThenKey) {
   ScratchDir dir;
   const std::string tcl = "1\n2", dram = "5\n6";
-  const std::string searched = script_of("{DRAMVoltage1.250V},[0],<7>\n{tCL40},[0],<1>\n{tCL40},[0],<3>\n",
-                                         {dram, tcl, tcl});
-  ScriptReading olds;
-  write_file("old.txt", searched);
-  ASSERT_EQ(olds.read("old.txt", false), 0);
-  auto partners = [&](const std::string& records, const std::vector<std::string>& places,
-                      const ExclusionTable& excluded) {
-    write_file("new.txt", script_of(records, places));
-    ScriptReading news;
+  auto partners = [](const std::string& old_records, const std::vector<std::string>& old_places,
+                     const std::string& new_records, const std::vector<std::string>& new_places,
+                     const ExclusionTable& excluded = {}) {
+    write_file("old.txt", script_of(old_records, old_places));
+    write_file("new.txt", script_of(new_records, new_places));
+    ScriptReading olds, news;
+    EXPECT_EQ(olds.read("old.txt", false), 0);
     EXPECT_EQ(news.read("new.txt", false), 0);
+    const Pairing pairing = pair_questions(news, olds, excluded);
+    std::vector<bool> line(news.size());
+    for (const Difference& d : update_differences(news, olds, pairing)) line[d.question] = true;
     std::string got;
-    for (const RecordPair& p : pair_records(news, olds, excluded)) {
-      got += std::to_string(p.partner) + (p.renamed ? "r" : "") + (p.difference_line ? "d " : " ");
+    for (std::size_t i = 0; i < news.size(); ++i) {
+      const QuestionPair& p = pairing.walked[i];
+      got += std::to_string(p.partner) + (p.by_identity ? "i" : "") + (line[i] ? "d " : " ");
     }
     return got;
   };
-  const std::string walked = "{tCL38},[0],<1>\n{DRAMVoltage1.100V},[0],<7>\n{tCL38},[0],<2>\n";
-  EXPECT_EQ(partners(walked, {tcl, dram, tcl}, {}), "1rd 0r 2rd ");
-  EXPECT_EQ(partners("{tCL38},[0],<1>\n{tCL38},[0],<1>\n{tCL38},[0],<3>\n", {tcl, "", tcl}, {}),
-            "1r -1 -1 ");
-  EXPECT_EQ(partners(walked, {tcl, dram, tcl}, ExclusionTable{{"tCL40"}}), "-1 0r -1 ");
-  EXPECT_EQ(partners(walked, {tcl, dram, tcl}, ExclusionTable{{"tCL38"}}), "-1 0r -1 ");
+  const std::string olds = "{DRAMVoltage1.250V},[0],<7>\n{tCL40},[0],<1>\n{tCL40},[0],<3>\n";
+  const std::vector<std::string> old_places = {dram, tcl, tcl};
+  const std::string news = "{tCL38},[0],<1>\n{DRAMVoltage1.100V},[0],<7>\n{tCL38},[0],<2>\n";
+  EXPECT_EQ(partners(olds, old_places, news, {tcl, dram, tcl}), "1id 0i 2id ");
+  EXPECT_EQ(partners(olds, old_places, "{tCL38},[0],<1>\n{tCL38},[0],<1>\n{tCL38},[0],<3>\n", {tcl, "", tcl}),
+            "1i -1 2i ");
+  EXPECT_EQ(partners(olds, old_places, news, {tcl, dram, tcl}, ExclusionTable{{"tCL40"}, {}}), "-1 0i -1 ");
+  EXPECT_EQ(partners(olds, old_places, news, {tcl, dram, tcl}, ExclusionTable{{"tCL38"}, {}}), "-1 0i -1 ");
+  // Two identities that differ never pair by key; a question without one pairs with either.
+  EXPECT_EQ(partners("{K},[0],<1>\n", {"8\n8"}, "{K},[0],<2>\n", {"9\n9"}), "-1 ");
+  EXPECT_EQ(partners("{K},[0],<1>\n{K},[0],<3>\n", {"8\n8", ""}, "{K},[0],<2>\n{K},[0],<2>\n", {"9\n9", ""}),
+            "1d 0d ");
 }
 
 TEST(RecordCompare, SearchPositionAfterSuccessAndAfterFailure) {
@@ -247,13 +269,13 @@ Fields reference_split(const char* line) {
 }
 
 int reference_compare(const std::string& walked_name, const std::string& searched_name,
-                      std::string& diff) {
+                      std::string& diff, int& paired) {
   ExclusionTable excluded;
   if (load_exclusion_list(excluded) != 0) return 3;
   std::FILE* walked = std::fopen(walked_name.c_str(), "rb");
   std::FILE* searched = std::fopen(searched_name.c_str(), "rb");
   int count = 0;
-  std::vector<std::pair<Fields, Fields>> pairs;  // walked record and partner, in walk order
+  std::vector<std::pair<Fields, std::optional<Fields>>> pairs;  // walked record and partner
   std::map<std::string, int> lines;               // walked lines of each key, excluded ones aside
   std::map<std::string, bool> differs;
   std::vector<bool> matched;
@@ -281,15 +303,21 @@ int reference_compare(const std::string& walked_name, const std::string& searche
       if (s.current_value != w.current_value) differs[w.key] = true;
       break;
     }
-    if (ends == 2) ++lines[w.key];
+    if (ends == 2) {
+      ++lines[w.key];
+      pairs.push_back({w, std::nullopt});
+    }
   }
-  // A key on several walked lines with a difference on any pair: a line for each of its pairs.
+  // A key on several walked lines with a difference on any pair: a line for each of its records,
+  // its partner's value or, without a partner, its own.
   for (const auto& [w, s] : pairs) {
-    if (s.current_value != w.current_value || (lines[w.key] > 1 && differs[w.key])) {
-      diff += "{" + w.key + "},[" + w.default_value + "],<" + s.current_value + ">\r\n";
+    const std::string& value = s ? s->current_value : w.current_value;
+    if ((s && value != w.current_value) || (lines[w.key] > 1 && differs[w.key])) {
+      diff += "{" + w.key + "},[" + w.default_value + "],<" + value + ">\r\n";
       ++count;
     }
   }
+  paired = static_cast<int>(std::count_if(pairs.begin(), pairs.end(), [](const auto& p) { return p.second.has_value(); }));
   std::fclose(walked);
   std::fclose(searched);
   return count;
@@ -318,10 +346,14 @@ TEST(RecordCompare, IndexedSearchEqualsTheLineByLineWalk) {
     std::string searched = rng() % 4 == 0 ? walked : random_record_file(rng);
     // The reference reads the record files that the conversions write.
     std::string expected;
-    int expected_count = 0;
+    int expected_count = 0, paired = 0;
     Outcome o = compare_scripts(script_of(walked), script_of(searched), [&] {
-      expected_count = reference_compare("new.ini", "old.ini", expected);
+      expected_count = reference_compare("new.ini", "old.ini", expected, paired);
     });
+    if (o.status == 3) {  // scripts that share no question are refused
+      ASSERT_EQ(paired, 0);
+      continue;
+    }
     ASSERT_EQ(o.status, 0);
     ASSERT_EQ(o.diff, expected);
     ASSERT_EQ(o.count, expected_count);
