@@ -67,7 +67,12 @@ bool equals_without_spaces(std::string_view key, std::string_view entry) {
 }  // namespace
 
 bool is_excluded(std::string_view key, const ExclusionTable& table) {
-  auto equal = [key](const std::string& entry) { return equals_without_spaces(key, entry); };
+  if (table.entries.empty() && table.typed.empty()) return false;
+  // Keys as the reader forms them hold no blank: a plain comparison will do.
+  const bool blanks = key.find(' ') != std::string_view::npos;
+  auto equal = [key, blanks](const std::string& entry) {
+    return blanks ? equals_without_spaces(key, entry) : key == entry;
+  };
   return std::any_of(table.entries.begin(), table.entries.end(), equal) ||
          std::any_of(table.typed.begin(), table.typed.end(), equal);
 }

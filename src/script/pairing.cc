@@ -4,20 +4,9 @@
 
 namespace nvram {
 
-bool question_identity(const ScriptReading& reading, std::size_t i, std::string& out) {
-  out.clear();
-  if (!reading[i].has_token || !reading[i].has_offset) return false;
-  out.append(reading.token(i)).append(1, '\n').append(reading.offset(i)).append(1, '\n');
-  for (char c : reading.raw_key(i)) {
-    if ((c < '0' || c > '9') && c != '.' && c != '+' && c != '-') out += c;
-  }
-  return true;
-}
-
 void KeySearch::add(std::string_view key, bool has_identity) {
   key_of_.push_back(keys_.add(key));
   plain_of_.push_back(!has_identity);
-  plain_ += has_identity ? 0 : 1;
 }
 
 void KeySearch::Index::build(const std::vector<std::uint32_t>& key_of, std::size_t keys,
@@ -116,11 +105,11 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
   KeyTable identities;
   std::vector<std::uint32_t> identity_of(searched.size(), KeyTable::kMissing);
   std::vector<std::uint32_t> count;  // by identity
-  std::string identity;
   for (std::size_t j = 0; j < searched.size(); ++j) {
     searched_excluded[j] = is_excluded(searched.key(j), excluded);
-    searched_identity[j] = question_identity(searched, j, identity);
-    if (searched_excluded[j] || !searched_identity[j]) continue;
+    const std::string_view identity = searched.identity(j);
+    searched_identity[j] = !identity.empty();
+    if (searched_excluded[j] || identity.empty()) continue;
     identity_of[j] = identities.add(identity);
     if (identity_of[j] == count.size()) count.push_back(0);
     ++count[identity_of[j]];
@@ -137,8 +126,9 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
   for (std::size_t i = 0; i < walked.size(); ++i) {
     QuestionPair& p = result.walked[i];
     p.excluded = is_excluded(walked.key(i), excluded);
-    walked_identity[i] = question_identity(walked, i, identity);
-    const std::uint32_t k = walked_identity[i] ? identities.find(identity) : KeyTable::kMissing;
+    const std::string_view identity = walked.identity(i);
+    walked_identity[i] = !identity.empty();
+    const std::uint32_t k = identity.empty() ? KeyTable::kMissing : identities.find(identity);
     if (k == KeyTable::kMissing) continue;
     walked_has[k] = true;
     if (p.excluded || handed[k] == first[k + 1]) continue;
@@ -147,17 +137,23 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
     searched_paired[static_cast<std::size_t>(p.partner)] = true;
   }
 
-  // Round two, by key, over what round one left.
+  // Round two, by key, over what round one left; its search is built when a question needs it.
+  const bool searched_plain =
+      std::find(searched_identity.begin(), searched_identity.end(), false) != searched_identity.end();
   KeySearch search;
-  for (std::size_t j = 0; j < searched.size(); ++j) search.add(searched.key(j), searched_identity[j]);
-  for (std::size_t j = 0; j < searched.size(); ++j) {
-    if (searched_paired[j]) search.take(j);
-  }
+  bool search_built = false;
   for (std::size_t i = 0; i < walked.size(); ++i) {
     QuestionPair& p = result.walked[i];
     if (p.excluded || p.by_identity) continue;
     const bool plain_only = walked_identity[i];
-    if (plain_only && !search.has_plain()) continue;
+    if (plain_only && !searched_plain) continue;
+    if (!search_built) {
+      search_built = true;
+      for (std::size_t j = 0; j < searched.size(); ++j) search.add(searched.key(j), searched_identity[j]);
+      for (std::size_t j = 0; j < searched.size(); ++j) {
+        if (searched_paired[j]) search.take(j);
+      }
+    }
     p.ran_off_end = search.ahead(walked.key(i), plain_only) == KeySearch::kNone;
     p.partner = search.pair(walked.key(i), plain_only);
     if (p.partner != KeySearch::kNone) searched_paired[static_cast<std::size_t>(p.partner)] = true;

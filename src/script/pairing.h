@@ -18,11 +18,6 @@
 // the live settings (-c) and nvram-diff all take their pairs from here.
 namespace nvram {
 
-// The identity of question i into `out`: its Token and Offset texts and its key skeleton (the key
-// as the Setup line gives it, without the decimal digits, '.', '+' and '-'), joined by line feeds.
-// False, with `out` empty, for a question without a Token or an Offset line: it has no identity.
-bool question_identity(const ScriptReading& reading, std::size_t i, std::string& out);
-
 // What the pairing makes of one walked question.
 struct QuestionPair {
   long partner = -1;         // its partner among the searched questions; -1 for none
@@ -65,7 +60,6 @@ class KeySearch {
 
   // Adds the next searched question; all are added before the first search.
   void add(std::string_view key, bool has_identity);
-  bool has_plain() const { return plain_ > 0; }
   // Marks a question paired (by identity) before the searches.
   void take(std::size_t line);
   // The question that a search for `key` (among those without identity with plain_only) would
@@ -99,7 +93,6 @@ class KeySearch {
   KeyTable keys_;
   std::vector<std::uint32_t> key_of_;  // by question
   std::vector<bool> plain_of_;         // by question: it has no identity
-  std::size_t plain_ = 0;
   Index all_, plain_index_;
   bool built_ = false;
   std::size_t position_ = 0;

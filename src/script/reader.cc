@@ -1,5 +1,6 @@
 #include "script/reader.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -177,6 +178,16 @@ void take_place_text(std::string_view line, std::string& out) {
 
 }  // namespace
 
+// What a byte of a question key is to the reader: a delimiter that record lines escape, a part of
+// a live reading (a decimal digit, '.', '+' or '-', which the key's skeleton drops), or plain.
+enum : std::uint8_t { kPlain, kDelimiter, kReading };
+constexpr auto kKeyChar = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned char c : std::string_view("%{}[]<>")) table[c] = kDelimiter;
+  for (unsigned char c : std::string_view("0123456789.+-")) table[c] = kReading;
+  return table;
+}();
+
 // Reads the lines of a script, one whole line at a time, and hands the questions to the reading.
 class QuestionScanner {
  public:
@@ -247,8 +258,23 @@ class QuestionScanner {
 
   // "Setup ... = Question Text": a new record with placeholders for both values.
   void start(std::string_view text, std::uint64_t begin) {
-    raw_key_.size = question_key(text, raw_key_.text);
-    key_.size = written_key(raw_key_.view(), key_.text);
+    Field raw;
+    raw.size = question_key(text, raw.text);
+    // One pass over the key as read gives its skeleton and tells whether record lines must
+    // write it otherwise.
+    bool delimiter = false;
+    skeleton_.clear();
+    for (char c : raw.view()) {
+      const std::uint8_t kind = kKeyChar[static_cast<unsigned char>(c)];
+      delimiter |= kind == kDelimiter;
+      if (kind != kReading) skeleton_.append(c);
+    }
+    if (delimiter) {
+      key_.size = written_key(raw.view(), key_.text);
+    } else {
+      std::memcpy(key_.text, raw.text, raw.size);
+      key_.size = raw.size;
+    }
     default_.set_placeholder();
     current_.set_placeholder();
     q_ = Question{};
@@ -282,13 +308,13 @@ class QuestionScanner {
     q_.key_size = static_cast<std::uint8_t>(key_.size);
     q_.default_size = static_cast<std::uint8_t>(default_.size);
     q_.current_size = static_cast<std::uint8_t>(current_.size);
-    q_.raw_key_size = static_cast<std::uint8_t>(raw_key_.size);
     q_.token_size = static_cast<std::uint32_t>(token_.size());
     q_.offset_size = static_cast<std::uint32_t>(offset_.size());
     std::string& text = reading_.text_;
     q_.text = text.size();
     text.append(key_.view()).append(default_.view()).append(current_.view());
-    text.append(raw_key_.view()).append(token_).append(offset_);
+    text.append(token_).append(1, '\n').append(offset_).append(1, '\n').append(skeleton_.view());
+    q_.skeleton_size = static_cast<std::uint8_t>(skeleton_.size);
     reading_.closed_ += closed ? 1 : 0;
     reading_.questions_.push_back(q_);
   }
@@ -297,7 +323,8 @@ class QuestionScanner {
   State state_ = State::kBetweenQuestions;
   bool open_ = false;
   Question q_;
-  Field key_, default_, current_, raw_key_;
+  Field key_, default_, current_;
+  Field skeleton_;  // the key without the parts that a live reading changes
   std::string token_, offset_;
 };
 
@@ -358,20 +385,21 @@ std::string_view ScriptReading::current_value(std::size_t i) const {
   return field(i, q.key_size + q.default_size, q.current_size);
 }
 
-std::string_view ScriptReading::raw_key(std::size_t i) const {
-  const Question& q = questions_[i];
-  return field(i, q.key_size + q.default_size + q.current_size, q.raw_key_size);
-}
-
 std::string_view ScriptReading::token(std::size_t i) const {
   const Question& q = questions_[i];
-  return field(i, q.key_size + q.default_size + q.current_size + q.raw_key_size, q.token_size);
+  return field(i, q.key_size + q.default_size + q.current_size, q.token_size);
 }
 
 std::string_view ScriptReading::offset(std::size_t i) const {
   const Question& q = questions_[i];
-  return field(i, q.key_size + q.default_size + q.current_size + q.raw_key_size + q.token_size,
-               q.offset_size);
+  return field(i, q.key_size + q.default_size + q.current_size + q.token_size + 1, q.offset_size);
+}
+
+std::string_view ScriptReading::identity(std::size_t i) const {
+  const Question& q = questions_[i];
+  if (!q.has_token || !q.has_offset) return {};
+  return field(i, q.key_size + q.default_size + q.current_size,
+               q.token_size + q.offset_size + 2 + q.skeleton_size);
 }
 
 std::string ScriptReading::record_line(std::size_t i) const {

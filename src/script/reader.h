@@ -24,7 +24,7 @@ struct Question {
   std::uint64_t value_end = 0;    // to the end of its last option line; line ends included
   std::size_t text = 0;           // where its texts begin in the reading's text block
   std::uint32_t token_size = 0, offset_size = 0;
-  std::uint8_t key_size = 0, default_size = 0, current_size = 0, raw_key_size = 0;
+  std::uint8_t key_size = 0, default_size = 0, current_size = 0, skeleton_size = 0;
   ValueKind kind = ValueKind::kNone;
   bool closed = false;  // a blank line closed it (the record count counts it)
   bool has_token = false, has_offset = false;
@@ -59,12 +59,14 @@ class ScriptReading {
   std::string_view key(std::size_t i) const { return field(i, 0, questions_[i].key_size); }
   std::string_view default_value(std::size_t i) const;
   std::string_view current_value(std::size_t i) const;
-  // The question key as the Setup line gives it, before record lines write it.
-  std::string_view raw_key(std::size_t i) const;
   // The texts of the question's first Token and Offset lines: what follows the line's first '='
   // up to its first '/', CR or LF, blanks and tabs removed. Empty where the line is missing.
   std::string_view token(std::size_t i) const;
   std::string_view offset(std::size_t i) const;
+  // The question's identity: its Token and Offset texts and its key skeleton (the key as the Setup
+  // line gives it, before record lines write it, without the decimal digits, '.', '+' and '-'),
+  // joined by line feeds. Empty for a question without a Token or an Offset line: it has none.
+  std::string_view identity(std::size_t i) const;
 
   // The record-file line of question i: "{key},[default],<current>\r\n".
   std::string record_line(std::size_t i) const;
@@ -83,7 +85,7 @@ class ScriptReading {
   void scan(std::string_view bytes);
 
   std::vector<Question> questions_;
-  std::string text_;  // each question's key, default, current, raw key, token and offset
+  std::string text_;  // each question's key, default, current, token, '\n', offset, '\n', skeleton
   FileBytes bytes_;
   int closed_ = 0;
 };

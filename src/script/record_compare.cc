@@ -18,29 +18,29 @@ namespace nvram {
 
 std::vector<Difference> update_differences(const ScriptReading& walked,
                                            const ScriptReading& searched, const Pairing& pairing) {
-  // The walked keys, numbered, with whether one of their questions takes a value.
+  auto partner_differs = [&](std::size_t i) {
+    const long partner = pairing.walked[i].partner;
+    return partner >= 0 &&
+           searched.current_value(static_cast<std::size_t>(partner)) != walked.current_value(i);
+  };
+  // The keys of the questions that take another value, and how many walked questions each has.
   KeyTable keys;
-  std::vector<std::uint32_t> key_of(walked.size(), KeyTable::kMissing);
-  std::vector<std::uint32_t> questions;  // by key
-  std::vector<bool> differs;             // by key
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    const QuestionPair& p = pairing.walked[i];
-    if (p.excluded) continue;
-    key_of[i] = keys.add(walked.key(i));
-    if (key_of[i] == questions.size()) {
-      questions.push_back(0);
-      differs.push_back(false);
-    }
-    ++questions[key_of[i]];
-    if (p.partner >= 0 &&
-        searched.current_value(static_cast<std::size_t>(p.partner)) != walked.current_value(i)) {
-      differs[key_of[i]] = true;
+    if (partner_differs(i)) keys.add(walked.key(i));
+  }
+  std::vector<std::uint32_t> key_of(walked.size(), KeyTable::kMissing);
+  std::vector<std::uint32_t> questions(keys.size(), 0);
+  if (keys.size() > 0) {
+    for (std::size_t i = 0; i < walked.size(); ++i) {
+      if (pairing.walked[i].excluded) continue;
+      key_of[i] = keys.find(walked.key(i));
+      if (key_of[i] != KeyTable::kMissing) ++questions[key_of[i]];
     }
   }
   std::vector<Difference> out;
   for (std::size_t i = 0; i < walked.size(); ++i) {
     const std::uint32_t k = key_of[i];
-    if (k == KeyTable::kMissing || !differs[k]) continue;
+    if (k == KeyTable::kMissing) continue;
     const long partner = pairing.walked[i].partner;
     if (partner < 0) {
       // A copy without a partner keeps its own value, so that its line holds its place.
@@ -48,9 +48,8 @@ std::vector<Difference> update_differences(const ScriptReading& walked,
       continue;
     }
     const auto j = static_cast<std::size_t>(partner);
-    const std::string_view value = searched.current_value(j);
-    if (value != walked.current_value(i) || questions[k] > 1) {
-      out.push_back(Difference{i, std::string(value), searched[j].kind});
+    if (partner_differs(i) || questions[k] > 1) {
+      out.push_back(Difference{i, std::string(searched.current_value(j)), searched[j].kind});
     }
   }
   return out;
