@@ -133,6 +133,8 @@ class ReplacingFile {
   // False when neither the temporary file nor (for a device) the file itself could be opened.
   explicit operator bool() const { return static_cast<bool>(out_); }
   void write(std::string_view bytes) { out_.write(bytes); }
+  // The stream being written, for a writer that takes an OutFile.
+  OutFile& out() { return out_; }
 
   // Flushes the file to disk and puts it in place. On a failure prints
   // "Error, cannot write file %s\r\n" with the name as given, removes the temporary file and

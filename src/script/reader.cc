@@ -1,10 +1,16 @@
 #include "script/reader.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
 #include "script/file.h"
@@ -191,7 +197,7 @@ constexpr auto kKeyChar = [] {
 // Reads the lines of a script, one whole line at a time, and hands the questions to the reading.
 class QuestionScanner {
  public:
-  explicit QuestionScanner(ScriptReading& reading) : reading_(reading) {}
+  QuestionScanner(ScriptReading& reading, OutFile* records) : reading_(reading), records_(records) {}
 
   // The next line: its text (up to its first NUL) and where it begins and ends in the script.
   void line(std::string_view text, std::uint64_t begin, std::uint64_t end) {
@@ -317,9 +323,29 @@ class QuestionScanner {
     q_.skeleton_size = static_cast<std::uint8_t>(skeleton_.size);
     reading_.closed_ += closed ? 1 : 0;
     reading_.questions_.push_back(q_);
+    if (records_) write_record();
+  }
+
+  // "{key},[default],<current>\r\n", in one write.
+  void write_record() {
+    char line[3 * kFieldMax + 10];
+    char* at = line;
+    auto put = [&at](std::string_view s) {
+      std::memcpy(at, s.data(), s.size());
+      at += s.size();
+    };
+    put("{");
+    put(key_.view());
+    put("},[");
+    put(default_.view());
+    put("],<");
+    put(current_.view());
+    put(">\r\n");
+    records_->write(std::string_view(line, static_cast<std::size_t>(at - line)));
   }
 
   ScriptReading& reading_;
+  OutFile* records_;
   State state_ = State::kBetweenQuestions;
   bool open_ = false;
   Question q_;
@@ -328,51 +354,113 @@ class QuestionScanner {
   std::string token_, offset_;
 };
 
-void ScriptReading::scan(std::string_view bytes) {
-  questions_.clear();
-  text_.clear();
-  closed_ = 0;
-  QuestionScanner scanner(*this);
-  const char* data = bytes.data();
-  const std::size_t size = bytes.size();
+namespace {
+
+// Hands the scanner every whole line of data[0, size), the first of which begins at `base` in the
+// script; with `last`, the bytes after the last line feed are a line too. Returns the number of
+// bytes handed over.
+std::size_t feed_lines(QuestionScanner& scanner, const char* data, std::size_t size,
+                       std::uint64_t base, bool last) {
   // A line's text ends at its first NUL; most scripts hold none, and then no line is searched.
   const bool has_nul = size > 0 && std::memchr(data, '\0', size) != nullptr;
   std::size_t pos = 0;
   while (pos < size) {
     const void* lf = std::memchr(data + pos, '\n', size - pos);
+    if (!lf && !last) break;
     const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : size;
     std::string_view text(data + pos, end - pos);
     if (has_nul) {
       const void* nul = std::memchr(text.data(), '\0', text.size());
       if (nul) text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
     }
-    scanner.line(text, pos, end);
+    scanner.line(text, base + pos, base + end);
     pos = end;
   }
-  scanner.finish();
+  return pos;
 }
 
-int ScriptReading::read(const std::string& name, bool keep_bytes) {
-  FileBytes bytes;
-  switch (bytes.read(name)) {
-    case FileBytes::kOk:
-      break;
-    case FileBytes::kCannotOpen:
-      print_cannot_open(name);
-      return kMissingFile;
-    case FileBytes::kCannotRead:
-      print_cannot_read(name);
-      return kMissingFile;
+// Reads the descriptor piece by piece into one buffer, which holds at most a piece and the start
+// of a line that goes on past it. Returns false when a read fails.
+bool feed_stream(QuestionScanner& scanner, int fd) {
+  std::size_t capacity = std::size_t{1} << 20;
+  std::unique_ptr<char[]> buffer(new char[capacity]);
+  std::size_t used = 0;  // bytes in the buffer not handed over yet
+  std::uint64_t base = 0;
+  for (;;) {
+    if (used == capacity) {  // a line longer than the buffer
+      std::unique_ptr<char[]> grown(new char[2 * capacity]);
+      std::memcpy(grown.get(), buffer.get(), used);
+      buffer = std::move(grown);
+      capacity *= 2;
+    }
+    const ssize_t n = ::read(fd, buffer.get() + used, capacity - used);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    const bool last = n == 0;
+    used += static_cast<std::size_t>(n);
+    const std::size_t fed = feed_lines(scanner, buffer.get(), used, base, last);
+    if (last) return true;
+    std::memmove(buffer.get(), buffer.get() + fed, used - fed);
+    used -= fed;
+    base += fed;
   }
-  scan(bytes.view());
-  if (keep_bytes) bytes_ = std::move(bytes);
-  else bytes_.release();
+}
+
+// A guess at the number of questions in a script of `size` bytes, to reserve room for them.
+std::size_t likely_questions(std::uint64_t size) { return static_cast<std::size_t>(size / 400); }
+
+}  // namespace
+
+void ScriptReading::clear() {
+  questions_.clear();
+  text_.clear();
+  bytes_.release();
+  closed_ = 0;
+}
+
+int ScriptReading::read(const std::string& name, bool keep_bytes, OutFile* records) {
+  clear();
+  if (keep_bytes) {
+    FileBytes bytes;
+    switch (bytes.read(name)) {
+      case FileBytes::kOk:
+        read_bytes(std::move(bytes), records);
+        return kOk;
+      case FileBytes::kCannotOpen:
+        print_cannot_open(name);
+        return kMissingFile;
+      case FileBytes::kCannotRead:
+        print_cannot_read(name);
+        return kMissingFile;
+    }
+  }
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    print_cannot_open(name);
+    return kMissingFile;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) questions_.reserve(likely_questions(st.st_size));
+  QuestionScanner scanner(*this, records);
+  const bool whole = feed_stream(scanner, fd);
+  ::close(fd);
+  if (!whole) {
+    clear();
+    print_cannot_read(name);
+    return kMissingFile;
+  }
+  scanner.finish();
   return kOk;
 }
 
-void ScriptReading::read_bytes(FileBytes bytes) {
+void ScriptReading::read_bytes(FileBytes bytes, OutFile* records) {
+  clear();
   bytes_ = std::move(bytes);
-  scan(bytes_.view());
+  const std::string_view all = bytes_.view();
+  questions_.reserve(likely_questions(all.size()));
+  QuestionScanner scanner(*this, records);
+  feed_lines(scanner, all.data(), all.size(), 0, true);
+  scanner.finish();
 }
 
 std::string_view ScriptReading::default_value(std::size_t i) const {
@@ -406,29 +494,17 @@ std::string ScriptReading::record_line(std::size_t i) const {
   return nvram::record_line(key(i), default_value(i), current_value(i));
 }
 
-namespace {
-
-void write_records(const ScriptReading& reading, ReplacingFile& out) {
-  for (std::size_t i = 0; i < reading.size(); ++i) {
-    out.write("{");
-    out.write(reading.key(i));
-    out.write("},[");
-    out.write(reading.default_value(i));
-    out.write("],<");
-    out.write(reading.current_value(i));
-    out.write(">\r\n");
-  }
-}
-
-}  // namespace
-
 int process_script_convert(const std::string& script_name, ScriptReading& reading, File& records,
                            bool keep_bytes) {
-  if (int status = reading.read(script_name, keep_bytes)) return status;
+  reading.clear();
   const std::string record_name = record_file_name(script_name);
-  // Creating the record file empties it; it must never be the script just read.
+  // Creating the record file empties it; it must never be the script being read.
   if (same_file(script_name, record_name)) {
     print_conflict(script_name);
+    return kMissingFile;
+  }
+  if (!File(script_name, "rb")) {
+    print_cannot_open(script_name);
     return kMissingFile;
   }
   ReplacingFile out(record_name, ReplacingFile::kAtName);
@@ -436,7 +512,9 @@ int process_script_convert(const std::string& script_name, ScriptReading& readin
     print_cannot_open(record_name);
     return kMissingFile;
   }
-  write_records(reading, out);
+  // The records are written as the questions are found; a script that cannot be read to its end
+  // leaves no record file (the temporary one is dropped).
+  if (int status = reading.read(script_name, keep_bytes, &out.out())) return status;
   if (!out.commit()) return kMissingFile;
   records = out.read_back();
   if (!records) {

@@ -22,7 +22,7 @@ struct Question {
   std::uint64_t setup = 0;        // its Setup line
   std::uint64_t value_begin = 0;  // its Value line, or its option block: from its Options line
   std::uint64_t value_end = 0;    // to the end of its last option line; line ends included
-  std::size_t text = 0;           // where its texts begin in the reading's text block
+  std::uint64_t text = 0;         // where its texts begin in the reading's text block
   std::uint32_t token_size = 0, offset_size = 0;
   std::uint8_t key_size = 0, default_size = 0, current_size = 0, skeleton_size = 0;
   ValueKind kind = ValueKind::kNone;
@@ -44,12 +44,17 @@ struct Question {
 class ScriptReading {
  public:
   // Reads the file `name` once, from its start to its end (a regular file, a pipe or a FIFO).
-  // With keep_bytes, the bytes stay for bytes(). Returns 0; or 3 after "Error, cannot open file
-  // %s\r\n" or "Error, cannot read file %s\r\n", leaving the reading empty.
-  int read(const std::string& name, bool keep_bytes);
+  // With keep_bytes, the bytes stay for bytes(); without, the script is read piece by piece and
+  // never held whole. With `records`, each question's record line goes there as it is found.
+  // Returns 0; or 3 after "Error, cannot open file %s\r\n" or "Error, cannot read file
+  // %s\r\n", leaving the reading empty.
+  int read(const std::string& name, bool keep_bytes, OutFile* records = nullptr);
 
   // Reads a script already in memory, which the reading keeps for bytes().
-  void read_bytes(FileBytes bytes);
+  void read_bytes(FileBytes bytes, OutFile* records = nullptr);
+
+  // Drops every question and the bytes.
+  void clear();
 
   std::size_t size() const { return questions_.size(); }
   const Question& operator[](std::size_t i) const { return questions_[i]; }
@@ -82,7 +87,6 @@ class ScriptReading {
   std::string_view field(std::size_t i, std::size_t skip, std::size_t size) const {
     return std::string_view(text_).substr(questions_[i].text + skip, size);
   }
-  void scan(std::string_view bytes);
 
   std::vector<Question> questions_;
   std::string text_;  // each question's key, default, current, token, '\n', offset, '\n', skeleton
