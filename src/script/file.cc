@@ -37,26 +37,19 @@ FileBytes::Result FileBytes::read(int fd) {
   release();
   // A regular file is read in one go into a buffer of its size and one byte more, which sees its
   // end; a file that grows meanwhile, a pipe or a FIFO grows the buffer as it goes.
-  std::size_t capacity = 0;
   struct stat st;
+  std::size_t want = std::size_t{1} << 16;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    capacity = static_cast<std::size_t>(st.st_size) + 1;
-    data_ = static_cast<char*>(std::malloc(capacity));
-    if (!data_) capacity = 0;
+    want = static_cast<std::size_t>(st.st_size) + 1;
   }
   for (;;) {
-    if (size_ == capacity) {
-      const std::size_t grown = capacity < (1u << 16) ? (1u << 16) : capacity * 2;
-      char* more = static_cast<char*>(std::realloc(data_, grown));
-      if (!more) {
-        release();
-        errno = ENOMEM;
-        return kCannotRead;
-      }
-      data_ = more;
-      capacity = grown;
+    if (bytes_.size() == bytes_.capacity() &&
+        !bytes_.reserve(bytes_.capacity() == 0 ? want : 2 * bytes_.capacity())) {
+      release();
+      errno = ENOMEM;
+      return kCannotRead;
     }
-    const ssize_t n = ::read(fd, data_ + size_, capacity - size_);
+    const ssize_t n = ::read(fd, bytes_.data() + bytes_.size(), bytes_.capacity() - bytes_.size());
     if (n == 0) return kOk;
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
@@ -65,23 +58,13 @@ FileBytes::Result FileBytes::read(int fd) {
       errno = saved;
       return kCannotRead;
     }
-    size_ += static_cast<std::size_t>(n);
+    bytes_.set_size(bytes_.size() + static_cast<std::size_t>(n));
   }
 }
 
 void FileBytes::assign(std::string_view bytes) {
   release();
-  if (bytes.empty()) return;
-  data_ = static_cast<char*>(std::malloc(bytes.size()));
-  if (!data_) throw std::bad_alloc();
-  std::memcpy(data_, bytes.data(), bytes.size());
-  size_ = bytes.size();
-}
-
-void FileBytes::release() {
-  std::free(data_);
-  data_ = nullptr;
-  size_ = 0;
+  bytes_.append(bytes);
 }
 
 void print_cannot_write(std::string_view name) {

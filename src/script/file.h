@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "script/big_buffer.h"
+
 // RAII ownership of a C stream, and checked writes for the files the program creates.
 //
 // Every file that the program writes is written through an OutFile: each write is checked, and
@@ -178,19 +180,6 @@ class FileBytes {
  public:
   enum Result { kOk, kCannotOpen, kCannotRead };  // errno tells why
 
-  FileBytes() = default;
-  ~FileBytes() { release(); }
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-  FileBytes(FileBytes&& o) noexcept { take(o); }
-  FileBytes& operator=(FileBytes&& o) noexcept {
-    if (this != &o) {
-      release();
-      take(o);
-    }
-    return *this;
-  }
-
   // Reads the file `name`.
   Result read(const std::string& name);
   // Reads what the descriptor gives, from where it stands to its end; does not close it.
@@ -198,17 +187,12 @@ class FileBytes {
   // Holds a copy of bytes already in memory.
   void assign(std::string_view bytes);
 
-  std::string_view view() const { return {data_, size_}; }
+  std::string_view view() const { return bytes_.view(); }
   // Gives the bytes up.
-  void release();
+  void release() { bytes_.release(); }
 
  private:
-  void take(FileBytes& o) {
-    data_ = o.data_, size_ = o.size_;
-    o.data_ = nullptr, o.size_ = 0;
-  }
-  char* data_ = nullptr;
-  std::size_t size_ = 0;  // allocated with std::malloc
+  BigBuffer bytes_;
 };
 
 // Prints "Error, cannot open file %s\r\n".

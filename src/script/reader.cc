@@ -316,10 +316,16 @@ class QuestionScanner {
     q_.current_size = static_cast<std::uint8_t>(current_.size);
     q_.token_size = static_cast<std::uint32_t>(token_.size());
     q_.offset_size = static_cast<std::uint32_t>(offset_.size());
-    std::string& text = reading_.text_;
+    BigBuffer& text = reading_.text_;
     q_.text = text.size();
-    text.append(key_.view()).append(default_.view()).append(current_.view());
-    text.append(token_).append(1, '\n').append(offset_).append(1, '\n').append(skeleton_.view());
+    text.append(key_.view());
+    text.append(default_.view());
+    text.append(current_.view());
+    text.append(token_);
+    text.append("\n", 1);
+    text.append(offset_);
+    text.append("\n", 1);
+    text.append(skeleton_.view());
     q_.skeleton_size = static_cast<std::uint8_t>(skeleton_.size);
     reading_.closed_ += closed ? 1 : 0;
     reading_.questions_.push_back(q_);
@@ -412,8 +418,8 @@ std::size_t likely_questions(std::uint64_t size) { return static_cast<std::size_
 }  // namespace
 
 void ScriptReading::clear() {
-  questions_.clear();
-  text_.clear();
+  questions_.release();
+  text_.release();
   bytes_.release();
   closed_ = 0;
 }

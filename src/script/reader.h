@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "script/big_buffer.h"
 #include "script/file.h"
 #include "script/record.h"
 
@@ -85,11 +86,11 @@ class ScriptReading {
  private:
   friend class QuestionScanner;
   std::string_view field(std::size_t i, std::size_t skip, std::size_t size) const {
-    return std::string_view(text_).substr(questions_[i].text + skip, size);
+    return std::string_view(text_.data() + questions_[i].text + skip, size);
   }
 
-  std::vector<Question> questions_;
-  std::string text_;  // each question's key, default, current, token, '\n', offset, '\n', skeleton
+  BigArray<Question> questions_;
+  BigBuffer text_;  // each question's key, default, current, token, '\n', offset, '\n', skeleton
   FileBytes bytes_;
   int closed_ = 0;
 };

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+#include <new>
+#include <string_view>
+#include <type_traits>
+
+// Memory for the large arrays that a reading of a big script fills: a script's bytes, its
+// questions and their texts. Taken straight from the system, in huge pages where it offers them,
+// and grown in place: a first touch of memory costs the system a page fault, and with pages of
+// 4 KiB those faults, not the reading, would set the pace on scripts of hundreds of megabytes.
+namespace nvram {
+
+class BigBuffer {
+ public:
+  BigBuffer() = default;
+  ~BigBuffer() { release(); }
+  BigBuffer(const BigBuffer&) = delete;
+  BigBuffer& operator=(const BigBuffer&) = delete;
+  BigBuffer(BigBuffer&& o) noexcept : data_(o.data_), size_(o.size_), capacity_(o.capacity_) {
+    o.data_ = nullptr, o.size_ = o.capacity_ = 0;
+  }
+  BigBuffer& operator=(BigBuffer&& o) noexcept {
+    if (this != &o) {
+      release();
+      data_ = o.data_, size_ = o.size_, capacity_ = o.capacity_;
+      o.data_ = nullptr, o.size_ = o.capacity_ = 0;
+    }
+    return *this;
+  }
+
+  char* data() { return data_; }
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+  std::size_t capacity() const { return capacity_; }
+  std::string_view view() const { return {data_, size_}; }
+
+  // Room for `bytes` in all; false when the system has no more memory to give.
+  bool reserve(std::size_t bytes);
+  // The size, within the capacity.
+  void set_size(std::size_t bytes) { size_ = bytes; }
+  void append(const void* bytes, std::size_t n) {
+    if (size_ + n > capacity_ && !reserve(grown(size_ + n))) throw std::bad_alloc();
+    if (n > 0) std::memcpy(data_ + size_, bytes, n);
+    size_ += n;
+  }
+  void append(std::string_view s) { append(s.data(), s.size()); }
+  void clear() { size_ = 0; }
+  // Gives the memory back.
+  void release();
+
+ private:
+  std::size_t grown(std::size_t at_least) const {
+    std::size_t c = capacity_ < (std::size_t{1} << 16) ? std::size_t{1} << 16 : capacity_;
+    while (c < at_least) c *= 2;
+    return c;
+  }
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// An array of plain values in a BigBuffer.
+template <class T>
+class BigArray {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  std::size_t size() const { return bytes_.size() / sizeof(T); }
+  bool empty() const { return size() == 0; }
+  T& operator[](std::size_t i) { return reinterpret_cast<T*>(bytes_.data())[i]; }
+  const T& operator[](std::size_t i) const { return reinterpret_cast<const T*>(bytes_.data())[i]; }
+  void push_back(const T& value) { bytes_.append(&value, sizeof(T)); }
+  void reserve(std::size_t n) {
+    if (!bytes_.reserve(n * sizeof(T))) throw std::bad_alloc();
+  }
+  void clear() { bytes_.clear(); }
+  void release() { bytes_.release(); }
+
+ private:
+  BigBuffer bytes_;
+};
+
+}  // namespace nvram
