@@ -51,6 +51,8 @@ bool color_wanted(const std::string& mode) {
 }
 
 int run(int argc, char** argv) {
+  set_cut_short_report("nvram-diff: cannot read ", ": the file was cut short while it was read\n",
+                       STDERR_FILENO, kTrouble);
   CLI::App app{
       "Compares two setup scripts as an update from OLD into NEW sees them: the questions whose\n"
       "current value differs, those that only one script holds, renamed questions, and the\n"

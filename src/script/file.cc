@@ -1,9 +1,12 @@
 #include "script/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -22,26 +25,101 @@ bool OutFile::finish() {
   return ok_;
 }
 
+namespace {
+
+// The files mapped at a time (the scripts of one run), with the words that report each one cut
+// short. Filled before a mapping is used, read by the signal handler.
+struct MappedFile {
+  const char* begin = nullptr;
+  std::size_t size = 0;
+  char report[512];
+  std::size_t report_size = 0;
+};
+constexpr int kMappedFiles = 4;
+MappedFile g_mapped[kMappedFiles];
+
+struct CutShortReport {
+  const char* before = "Error, cannot read file ";
+  const char* after = "\r\n";
+  int fd = STDOUT_FILENO;
+  int status = 3;
+} g_report;
+
+// A read of a mapped file beyond its end, which it no longer reaches: report the file and end.
+void on_cut_short(int signal, siginfo_t* info, void*) {
+  const char* at = static_cast<const char*>(info->si_addr);
+  for (const MappedFile& m : g_mapped) {
+    if (m.begin && at >= m.begin && at < m.begin + m.size) {
+      ssize_t ignored = ::write(g_report.fd, m.report, m.report_size);
+      (void)ignored;
+      ::_exit(g_report.status);
+    }
+  }
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
+// Takes an entry for a mapping, with its report; -1 when all are taken.
+int register_mapping(const char* begin, std::size_t size, const std::string& name) {
+  static bool handler = false;
+  if (!handler) {
+    struct sigaction sa = {};
+    sa.sa_sigaction = on_cut_short;
+    sa.sa_flags = SA_SIGINFO;
+    sigemptyset(&sa.sa_mask);
+    if (::sigaction(SIGBUS, &sa, nullptr) != 0) return -1;
+    handler = true;
+  }
+  for (int i = 0; i < kMappedFiles; ++i) {
+    MappedFile& m = g_mapped[i];
+    if (m.begin) continue;
+    const int n = std::snprintf(m.report, sizeof m.report, "%s%s%s", g_report.before, name.c_str(),
+                                g_report.after);
+    m.report_size = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), sizeof m.report - 1);
+    m.size = size;
+    m.begin = begin;
+    return i;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void set_cut_short_report(const char* before, const char* after, int fd, int status) {
+  g_report = CutShortReport{before, after, fd, status};
+}
+
 FileBytes::Result FileBytes::read(const std::string& name) {
   release();
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return kCannotOpen;
-  const Result r = read(fd);
+  const Result r = read(fd, name);
   const int saved = errno;
   ::close(fd);
   errno = saved;
   return r;
 }
 
-FileBytes::Result FileBytes::read(int fd) {
+FileBytes::Result FileBytes::read(int fd, const std::string& name) {
   release();
-  // A regular file is read in one go into a buffer of its size and one byte more, which sees its
-  // end; a file that grows meanwhile, a pipe or a FIFO grows the buffer as it goes.
   struct stat st;
-  std::size_t want = std::size_t{1} << 16;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    want = static_cast<std::size_t>(st.st_size) + 1;
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  if (regular && ::lseek(fd, 0, SEEK_CUR) == 0) {
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* at = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (at != MAP_FAILED) {
+      slot_ = register_mapping(static_cast<const char*>(at), size, name);
+      if (slot_ >= 0) {
+        mapped_ = static_cast<const char*>(at);
+        mapped_size_ = size;
+        return kOk;
+      }
+      ::munmap(at, size);
+    }
   }
+  // A file that cannot be mapped, a pipe, a FIFO or a device: read into memory, in one go for a
+  // regular file (a buffer of its size and one byte more sees its end), growing as it goes.
+  std::size_t want = regular ? static_cast<std::size_t>(st.st_size) + 1 : std::size_t{1} << 16;
   for (;;) {
     if (bytes_.size() == bytes_.capacity() &&
         !bytes_.reserve(bytes_.capacity() == 0 ? want : 2 * bytes_.capacity())) {
@@ -65,6 +143,17 @@ FileBytes::Result FileBytes::read(int fd) {
 void FileBytes::assign(std::string_view bytes) {
   release();
   bytes_.append(bytes);
+}
+
+void FileBytes::release() {
+  if (mapped_) {
+    ::munmap(const_cast<char*>(mapped_), mapped_size_);
+    g_mapped[slot_].begin = nullptr;
+  }
+  mapped_ = nullptr;
+  mapped_size_ = 0;
+  slot_ = -1;
+  bytes_.release();
 }
 
 void print_cannot_write(std::string_view name) {

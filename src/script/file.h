@@ -173,27 +173,60 @@ File create_anew(const std::string& name);
 // meanwhile stays.
 void remove_if_same(const std::string& name, std::FILE* f);
 
-// The bytes of a file, read once from its start to its end into memory: a regular file, a pipe,
-// a FIFO or a device. Nothing is opened twice, so a pipe gives what the file
-// gives.
+// The bytes of a file, read once from its start to its end: a regular file is mapped (its bytes
+// are the system's own cached copy, so a script of hundreds of megabytes costs no memory of its
+// own), a pipe, a FIFO or a device is read into memory. Nothing is opened twice, so a pipe gives
+// what the file gives.
+//
+// A mapped file that another program cuts short while it is in use cannot give its bytes any
+// more: the process then reports it (set_cut_short_report()) and ends at once, rather than go on
+// with bytes that are no longer there.
 class FileBytes {
  public:
   enum Result { kOk, kCannotOpen, kCannotRead };  // errno tells why
 
+  FileBytes() = default;
+  ~FileBytes() { release(); }
+  FileBytes(const FileBytes&) = delete;
+  FileBytes& operator=(const FileBytes&) = delete;
+  FileBytes(FileBytes&& o) noexcept { take(o); }
+  FileBytes& operator=(FileBytes&& o) noexcept {
+    if (this != &o) {
+      release();
+      take(o);
+    }
+    return *this;
+  }
+
   // Reads the file `name`.
   Result read(const std::string& name);
   // Reads what the descriptor gives, from where it stands to its end; does not close it.
-  Result read(int fd);
+  Result read(int fd) { return read(fd, "-"); }
   // Holds a copy of bytes already in memory.
   void assign(std::string_view bytes);
 
-  std::string_view view() const { return bytes_.view(); }
+  std::string_view view() const { return mapped_ ? std::string_view(mapped_, mapped_size_) : bytes_.view(); }
   // Gives the bytes up.
-  void release() { bytes_.release(); }
+  void release();
 
  private:
-  BigBuffer bytes_;
+  Result read(int fd, const std::string& name);
+  void take(FileBytes& o) {
+    bytes_ = std::move(o.bytes_);
+    mapped_ = o.mapped_, mapped_size_ = o.mapped_size_, slot_ = o.slot_;
+    o.mapped_ = nullptr, o.mapped_size_ = 0, o.slot_ = -1;
+  }
+
+  BigBuffer bytes_;               // bytes read into memory
+  const char* mapped_ = nullptr;  // or the mapped file
+  std::size_t mapped_size_ = 0;
+  int slot_ = -1;                 // its entry among the mapped files
 };
+
+// How a process reports a mapped file cut short under it (FileBytes): `before` and `after` around
+// the file's name, written on descriptor `fd`, then it ends with `status`. By default "Error,
+// cannot read file NAME\r\n" on standard output and status 3.
+void set_cut_short_report(const char* before, const char* after, int fd, int status);
 
 // Prints "Error, cannot open file %s\r\n".
 void print_cannot_open(std::string_view name);

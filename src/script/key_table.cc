@@ -3,10 +3,9 @@
 #include <cstring>
 
 namespace nvram {
-namespace {
 
 // Eight bytes at a time, each word mixed in by a multiplication, folded to 32 bits.
-std::uint32_t hash_key(std::string_view key) {
+std::uint32_t hash_text(std::string_view key) {
   constexpr std::uint64_t kMul = 0x9E3779B97F4A7C15u;
   std::uint64_t h = key.size() * kMul;
   const char* p = key.data();
@@ -26,8 +25,6 @@ std::uint32_t hash_key(std::string_view key) {
   h *= kMul;
   return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
-
-}  // namespace
 
 // The slot that holds the key, or the empty slot where it would go.
 std::size_t KeyTable::slot_of(std::string_view key, std::uint32_t hash) const {
@@ -50,9 +47,8 @@ void KeyTable::grow() {
   }
 }
 
-std::uint32_t KeyTable::add(std::string_view key) {
+std::uint32_t KeyTable::add(std::string_view key, std::uint32_t hash) {
   if (2 * (size() + 1) > slots_.size()) grow();
-  const std::uint32_t hash = hash_key(key);
   Slot& s = slots_[slot_of(key, hash)];
   if (s.id != kMissing) return s.id;
   s.hash = hash;
@@ -61,9 +57,9 @@ std::uint32_t KeyTable::add(std::string_view key) {
   return s.id;
 }
 
-std::uint32_t KeyTable::find(std::string_view key) const {
+std::uint32_t KeyTable::find(std::string_view key, std::uint32_t hash) const {
   if (slots_.empty()) return kMissing;
-  return slots_[slot_of(key, hash_key(key))].id;
+  return slots_[slot_of(key, hash)].id;
 }
 
 }  // namespace nvram

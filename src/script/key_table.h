@@ -13,15 +13,20 @@
 // one key's bytes: the comparisons and the merge look up every question of a script.
 namespace nvram {
 
+// The hash of a key (or any text) by which the tables find it.
+std::uint32_t hash_text(std::string_view text);
+
 class KeyTable {
  public:
   static constexpr std::uint32_t kMissing = UINT32_MAX;
 
   // The number of the key, which is added when new.
-  std::uint32_t add(std::string_view key);
+  std::uint32_t add(std::string_view key) { return add(key, hash_text(key)); }
+  std::uint32_t add(std::string_view key, std::uint32_t hash);
 
   // The number of the key, or kMissing.
-  std::uint32_t find(std::string_view key) const;
+  std::uint32_t find(std::string_view key) const { return find(key, hash_text(key)); }
+  std::uint32_t find(std::string_view key, std::uint32_t hash) const;
 
   std::size_t size() const { return keys_.size(); }
   std::string_view key(std::uint32_t id) const { return keys_[id]; }

@@ -4,8 +4,8 @@
 
 namespace nvram {
 
-void KeySearch::add(std::string_view key, bool has_identity) {
-  key_of_.push_back(keys_.add(key));
+void KeySearch::add(std::string_view key, std::uint32_t hash, bool has_identity) {
+  key_of_.push_back(keys_.add(key, hash));
   plain_of_.push_back(!has_identity);
 }
 
@@ -58,9 +58,9 @@ void KeySearch::take(std::size_t line) {
   plain_index_.remove(line);
 }
 
-long KeySearch::find(std::string_view key, bool plain_only, bool take) {
+long KeySearch::find(std::string_view key, std::uint32_t hash, bool plain_only, bool take) {
   if (!built_) build();
-  const std::uint32_t id = keys_.find(key);
+  const std::uint32_t id = keys_.find(key, hash);
   if (id == KeyTable::kMissing) {
     if (take) position_ = 0;
     return kNone;
@@ -84,13 +84,83 @@ long KeySearch::find(std::string_view key, bool plain_only, bool take) {
   return static_cast<long>(line);
 }
 
-long KeySearch::ahead(std::string_view key, bool plain_only) { return find(key, plain_only, false); }
+long KeySearch::ahead(std::string_view key, std::uint32_t hash, bool plain_only) {
+  return find(key, hash, plain_only, false);
+}
 
-long KeySearch::pair(std::string_view key, bool plain_only) { return find(key, plain_only, true); }
+long KeySearch::pair(std::string_view key, std::uint32_t hash, bool plain_only) {
+  return find(key, hash, plain_only, true);
+}
 
 namespace {
 
+// The searched questions of each identity, in script order: an open-addressing table of the
+// identities, whose slots name the first and last question of the identity, and a chain through
+// the questions. Only numbers are stored; the identities themselves stay in the reading.
+class IdentityTable {
+ public:
+  static constexpr std::uint32_t kNone = UINT32_MAX;
+
+  explicit IdentityTable(const ScriptReading& searched, std::size_t expected)
+      : searched_(searched), next_(searched.size(), kNone) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * expected) capacity *= 2;
+    slots_.resize(capacity);
+    mask_ = capacity - 1;
+  }
+
+  // Adds searched question j (each question once, in script order).
+  void add(std::uint32_t j) {
+    Slot& s = slots_[slot_of(searched_.identity(j), searched_[j].identity_hash)];
+    if (s.first == kNone) {
+      s.hash = searched_[j].identity_hash;
+      s.first = s.last = s.handed = j;
+    } else {
+      next_[s.last] = j;
+      s.last = j;
+    }
+  }
+
+  // Starts fetching the slot where an identity of this hash lies, ahead of its look-up.
+  void prefetch(std::uint32_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+
+  // The slot of an identity, or nullptr when no searched question has it.
+  struct Slot {
+    std::uint32_t hash = 0;
+    std::uint32_t first = kNone, last = kNone;  // the identity's first and last question
+    std::uint32_t handed = kNone;               // the next one to hand out
+    bool wanted = false;                        // a walked question has the identity
+  };
+  Slot* find(std::string_view identity, std::uint32_t hash) {
+    Slot& s = slots_[slot_of(identity, hash)];
+    return s.first == kNone ? nullptr : &s;
+  }
+
+  // Hands out the slot's next question, or kNone.
+  std::uint32_t take(Slot& s) {
+    const std::uint32_t j = s.handed;
+    if (j != kNone) s.handed = next_[j];
+    return j;
+  }
+
+ private:
+  std::size_t slot_of(std::string_view identity, std::uint32_t hash) const {
+    for (std::size_t i = hash & mask_;; i = (i + 1) & mask_) {
+      const Slot& s = slots_[i];
+      if (s.first == kNone || (s.hash == hash && searched_.identity(s.first) == identity)) return i;
+    }
+  }
+
+  const ScriptReading& searched_;
+  std::vector<std::uint32_t> next_;  // by question: the next question of its identity
+  std::vector<Slot> slots_;          // a power of two, at most half full
+  std::size_t mask_ = 0;
+};
+
 bool is_set(std::string_view value) { return !value.empty() && value != "?"; }
+
+// How far ahead of a look-up its slot is fetched.
+constexpr std::size_t kAhead = 8;
 
 }  // namespace
 
@@ -102,39 +172,32 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
   std::vector<bool> searched_identity(searched.size());
 
   // Round one: the searched questions of each identity in script order, handed out in turn.
-  KeyTable identities;
-  std::vector<std::uint32_t> identity_of(searched.size(), KeyTable::kMissing);
-  std::vector<std::uint32_t> count;  // by identity
+  std::size_t with_identity = 0;
   for (std::size_t j = 0; j < searched.size(); ++j) {
     searched_excluded[j] = is_excluded(searched.key(j), excluded);
-    const std::string_view identity = searched.identity(j);
-    searched_identity[j] = !identity.empty();
-    if (searched_excluded[j] || identity.empty()) continue;
-    identity_of[j] = identities.add(identity);
-    if (identity_of[j] == count.size()) count.push_back(0);
-    ++count[identity_of[j]];
+    searched_identity[j] = !searched.identity(j).empty();
+    with_identity += searched_identity[j] && !searched_excluded[j] ? 1 : 0;
   }
-  std::vector<std::uint32_t> first(count.size() + 1, 0);  // the questions of identity k: [first[k],
-  for (std::size_t k = 0; k < count.size(); ++k) first[k + 1] = first[k] + count[k];  // first[k+1])
-  std::vector<std::uint32_t> of_identity(first.back());
-  std::vector<std::uint32_t> placed(first.begin(), first.end() - 1);
+  IdentityTable identities(searched, with_identity);
   for (std::size_t j = 0; j < searched.size(); ++j) {
-    if (identity_of[j] != KeyTable::kMissing) of_identity[placed[identity_of[j]]++] = static_cast<std::uint32_t>(j);
+    if (searched_identity[j] && !searched_excluded[j]) identities.add(static_cast<std::uint32_t>(j));
   }
-  std::vector<std::uint32_t> handed(first.begin(), first.end() - 1);
-  std::vector<bool> walked_has(count.size()), walked_identity(walked.size());
+  std::vector<bool> walked_identity(walked.size());
   for (std::size_t i = 0; i < walked.size(); ++i) {
+    if (i + kAhead < walked.size()) identities.prefetch(walked[i + kAhead].identity_hash);
     QuestionPair& p = result.walked[i];
     p.excluded = is_excluded(walked.key(i), excluded);
     const std::string_view identity = walked.identity(i);
     walked_identity[i] = !identity.empty();
-    const std::uint32_t k = identity.empty() ? KeyTable::kMissing : identities.find(identity);
-    if (k == KeyTable::kMissing) continue;
-    walked_has[k] = true;
-    if (p.excluded || handed[k] == first[k + 1]) continue;
-    p.partner = of_identity[handed[k]++];
+    IdentityTable::Slot* slot = identity.empty() ? nullptr : identities.find(identity, walked[i].identity_hash);
+    if (!slot) continue;
+    slot->wanted = true;
+    if (p.excluded) continue;
+    const std::uint32_t j = identities.take(*slot);
+    if (j == IdentityTable::kNone) continue;
+    p.partner = j;
     p.by_identity = true;
-    searched_paired[static_cast<std::size_t>(p.partner)] = true;
+    searched_paired[j] = true;
   }
 
   // Round two, by key, over what round one left; its search is built when a question needs it.
@@ -149,19 +212,23 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
     if (plain_only && !searched_plain) continue;
     if (!search_built) {
       search_built = true;
-      for (std::size_t j = 0; j < searched.size(); ++j) search.add(searched.key(j), searched_identity[j]);
+      for (std::size_t j = 0; j < searched.size(); ++j) {
+        search.add(searched.key(j), searched[j].key_hash, searched_identity[j]);
+      }
       for (std::size_t j = 0; j < searched.size(); ++j) {
         if (searched_paired[j]) search.take(j);
       }
     }
-    p.ran_off_end = search.ahead(walked.key(i), plain_only) == KeySearch::kNone;
-    p.partner = search.pair(walked.key(i), plain_only);
+    p.ran_off_end = search.ahead(walked.key(i), walked[i].key_hash, plain_only) == KeySearch::kNone;
+    p.partner = search.pair(walked.key(i), walked[i].key_hash, plain_only);
     if (p.partner != KeySearch::kNone) searched_paired[static_cast<std::size_t>(p.partner)] = true;
   }
 
   for (const QuestionPair& p : result.walked) result.pairs += p.partner >= 0 ? 1 : 0;
   for (std::size_t j = 0; j < searched.size(); ++j) {
-    if (searched_paired[j] || identity_of[j] == KeyTable::kMissing || walked_has[identity_of[j]]) continue;
+    if (searched_paired[j] || !searched_identity[j] || searched_excluded[j]) continue;
+    const IdentityTable::Slot* slot = identities.find(searched.identity(j), searched[j].identity_hash);
+    if (slot && slot->wanted) continue;
     const std::string_view default_value = searched.default_value(j), current = searched.current_value(j);
     if (is_set(default_value) && is_set(current) && default_value != current) result.lost.push_back(j);
   }

@@ -58,15 +58,16 @@ class KeySearch {
  public:
   static constexpr long kNone = -1;
 
-  // Adds the next searched question; all are added before the first search.
-  void add(std::string_view key, bool has_identity);
+  // Adds the next searched question, with the hash_text() of its key; all are added before the
+  // first search.
+  void add(std::string_view key, std::uint32_t hash, bool has_identity);
   // Marks a question paired (by identity) before the searches.
   void take(std::size_t line);
   // The question that a search for `key` (among those without identity with plain_only) would
   // pair before it reaches the end, or kNone. Changes nothing.
-  long ahead(std::string_view key, bool plain_only);
+  long ahead(std::string_view key, std::uint32_t hash, bool plain_only);
   // Pairs `key` with its partner and returns it, or kNone.
-  long pair(std::string_view key, bool plain_only);
+  long pair(std::string_view key, std::uint32_t hash, bool plain_only);
 
  private:
   // The questions of one key in script order: slots [begin, begin + count) and a closing slot that
@@ -88,7 +89,7 @@ class KeySearch {
   static constexpr std::uint32_t kNoSlot = UINT32_MAX;
 
   void build();
-  long find(std::string_view key, bool plain_only, bool take);
+  long find(std::string_view key, std::uint32_t hash, bool plain_only, bool take);
 
   KeyTable keys_;
   std::vector<std::uint32_t> key_of_;  // by question

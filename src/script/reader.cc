@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "script/file.h"
+#include "script/key_table.h"
 #include "script/record.h"
 #include "script/status.h"
 
@@ -147,6 +148,8 @@ bool take_bios_line(std::string_view line, Field& default_value) {
 // current value; a further '*' stops the taking and arms again. Returns false when the scan
 // stopped at the field limit.
 bool take_option_list_line(std::string_view line, Field& current) {
+  // Most option lines hold no '*', and a line without one changes nothing.
+  if (!std::memchr(line.data(), '*', line.size())) return true;
   std::size_t put = 0;
   bool armed = false;
   bool taking = false;
@@ -327,6 +330,11 @@ class QuestionScanner {
     text.append("\n", 1);
     text.append(skeleton_.view());
     q_.skeleton_size = static_cast<std::uint8_t>(skeleton_.size);
+    // The questions are looked up by key and by identity; their hashes are taken here, while
+    // the texts are at hand.
+    q_.key_hash = hash_text(key_.view());
+    const std::size_t identity = token_.size() + offset_.size() + 2 + skeleton_.size;
+    q_.identity_hash = hash_text(std::string_view(text.data() + text.size() - identity, identity));
     reading_.closed_ += closed ? 1 : 0;
     reading_.questions_.push_back(q_);
     if (records_) write_record();

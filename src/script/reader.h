@@ -25,6 +25,7 @@ struct Question {
   std::uint64_t value_end = 0;    // to the end of its last option line; line ends included
   std::uint64_t text = 0;         // where its texts begin in the reading's text block
   std::uint32_t token_size = 0, offset_size = 0;
+  std::uint32_t key_hash = 0, identity_hash = 0;  // hash_text() of its key and of its identity
   std::uint8_t key_size = 0, default_size = 0, current_size = 0, skeleton_size = 0;
   ValueKind kind = ValueKind::kNone;
   bool closed = false;  // a blank line closed it (the record count counts it)

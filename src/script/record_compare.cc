@@ -24,16 +24,21 @@ std::vector<Difference> update_differences(const ScriptReading& walked,
            searched.current_value(static_cast<std::size_t>(partner)) != walked.current_value(i);
   };
   // The keys of the questions that take another value, and how many walked questions each has.
+  // Most questions take none: a bit per key hash tells them apart without a look-up.
   KeyTable keys;
+  std::vector<bool> maybe(std::size_t{1} << 20);
+  const std::size_t mask = maybe.size() - 1;
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    if (partner_differs(i)) keys.add(walked.key(i));
+    if (!partner_differs(i)) continue;
+    keys.add(walked.key(i), walked[i].key_hash);
+    maybe[walked[i].key_hash & mask] = true;
   }
   std::vector<std::uint32_t> key_of(walked.size(), KeyTable::kMissing);
   std::vector<std::uint32_t> questions(keys.size(), 0);
   if (keys.size() > 0) {
     for (std::size_t i = 0; i < walked.size(); ++i) {
-      if (pairing.walked[i].excluded) continue;
-      key_of[i] = keys.find(walked.key(i));
+      if (pairing.walked[i].excluded || !maybe[walked[i].key_hash & mask]) continue;
+      key_of[i] = keys.find(walked.key(i), walked[i].key_hash);
       if (key_of[i] != KeyTable::kMissing) ++questions[key_of[i]];
     }
   }
