@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "script/carry.h"
+#include "script/key_table.h"
 #include "script/pairing.h"
 #include "script/file.h"
 #include "script/reader.h"
@@ -23,19 +24,19 @@ namespace nvram::diff {
 namespace {
 
 void number_copies(Script& s) {
-  std::unordered_map<std::string_view, int> seen;
-  seen.reserve(s.questions.size());
-  std::vector<const int*> count(s.questions.size());
+  KeyTable keys;
+  std::vector<int> count;  // by key
+  std::vector<std::uint32_t> key_of(s.questions.size());
   for (std::size_t i = 0; i < s.questions.size(); ++i) {
-    int& n = seen[s.questions[i].key];
-    s.questions[i].copy = ++n;
-    count[i] = &n;
+    key_of[i] = keys.add(s.questions[i].key, s.reading[i].key_hash);
+    if (key_of[i] == count.size()) count.push_back(0);
+    s.questions[i].copy = ++count[key_of[i]];
   }
-  for (std::size_t i = 0; i < s.questions.size(); ++i) s.questions[i].copies = *count[i];
+  for (std::size_t i = 0; i < s.questions.size(); ++i) s.questions[i].copies = count[key_of[i]];
 }
 
 // Why the update does not write the value into its question.
-std::string refusal_reason(const Carry& carry, const std::string& value) {
+std::string refusal_reason(const Carry& carry, std::string_view value) {
   const bool no_value = value.empty() || value == "?";
   switch (carry.refusal) {
     case Refusal::kNoQuestion:
@@ -44,7 +45,7 @@ std::string refusal_reason(const Carry& carry, const std::string& value) {
     case Refusal::kOptionBlock:
       // A number is what fits a bare Value line.
       return no_value ? "OLD has no value"
-             : value_fits(value, ValueKind::kBare) ? "NEW has no option [" + value + "]"
+             : value_fits(value, ValueKind::kBare) ? "NEW has no option [" + std::string(value) + "]"
                                                         : "NEW takes an option, OLD holds a text";
     case Refusal::kNumberForm:
       return carry.kind == ValueKind::kAngled ? "OLD holds a bare number, NEW a decimal one"
@@ -137,7 +138,7 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   std::vector<bool> old_paired(olds.size(), false), old_lost(olds.size(), false);
   for (std::size_t j : pairing.lost) old_lost[j] = true;
   std::vector<Row> changed, same, renamed, only_old, only_new;
-  std::unordered_map<std::string, std::pair<std::size_t, std::size_t>> excluded_keys;
+  std::unordered_map<std::string_view, std::pair<std::size_t, std::size_t>> excluded_keys;
   for (std::size_t i = 0; i < news.size(); ++i) {
     const QuestionPair& p = pairing.walked[i];
     if (p.excluded) {

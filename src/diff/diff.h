@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "diff/words.h"
@@ -16,8 +17,8 @@ namespace nvram::diff {
 
 // One question of a script, as the script reader found it: its record and its words.
 struct Question {
-  std::string key;
-  std::string value;  // the record's current value
+  std::string_view key;    // in the script's reading
+  std::string_view value;  // the record's current value
   int copy = 1;    // the how-manieth question of this key in its script
   int copies = 1;  // how many questions of this key the script holds
   QuestionWords words;  // read on demand: see dress_question()

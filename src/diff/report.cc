@@ -66,7 +66,7 @@ std::string copy_suffix(const Question& q) {
 }
 
 std::string name_of(const Question& q) {
-  std::string name = q.words.text.empty() ? "{" + q.key + "}" : q.words.text;
+  std::string name = q.words.text.empty() ? "{" + std::string(q.key) + "}" : q.words.text;
   return printable(name) + copy_suffix(q);
 }
 
@@ -269,18 +269,18 @@ std::string format_csv(const Report& rep, const ReportOptions& options) {
     const auto [o, n, named, carry] = sides_of(rep, r);
     std::vector<std::string> fields{
         status_name(r.status),
-        named.key,
+        std::string(named.key),
         named.words.text,
         std::to_string(named.copy),
         std::to_string(named.copies),
         kind_name(named.words.kind),
-        o ? o->value : "",
+        o ? std::string(o->value) : "",
         o ? shown_value(o->words, o->value) : "",
-        n ? n->value : "",
+        n ? std::string(n->value) : "",
         n ? shown_value(n->words, n->value) : "",
         carry ? (r.carried ? "yes" : "no") : "",
         carry && !r.carried ? r.reason : "",
-        o ? o->key : "",
+        o ? std::string(o->key) : "",
         o ? o->words.text : "",
         o ? std::to_string(o->copy) : ""};
     for (std::size_t i = 0; i < fields.size(); ++i) {

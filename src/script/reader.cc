@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
@@ -395,8 +396,8 @@ std::size_t feed_lines(QuestionScanner& scanner, const char* data, std::size_t s
 
 // Reads the descriptor piece by piece into one buffer, which holds at most a piece and the start
 // of a line that goes on past it. Returns false when a read fails.
-bool feed_stream(QuestionScanner& scanner, int fd) {
-  std::size_t capacity = std::size_t{1} << 20;
+bool feed_stream(QuestionScanner& scanner, int fd, std::size_t expected) {
+  std::size_t capacity = std::max(std::min(expected, std::size_t{1} << 20), std::size_t{4096});
   std::unique_ptr<char[]> buffer(new char[capacity]);
   std::size_t used = 0;  // bytes in the buffer not handed over yet
   std::uint64_t base = 0;
@@ -421,9 +422,14 @@ bool feed_stream(QuestionScanner& scanner, int fd) {
 }
 
 // A guess at the number of questions in a script of `size` bytes, to reserve room for them.
-std::size_t likely_questions(std::uint64_t size) { return static_cast<std::size_t>(size / 400); }
+std::size_t likely_questions(std::uint64_t size) { return static_cast<std::size_t>(size / 320); }
 
 }  // namespace
+
+void ScriptReading::reserve(std::size_t questions) {
+  questions_.reserve(questions);
+  text_.reserve(questions * 64);
+}
 
 void ScriptReading::clear() {
   questions_.release();
@@ -454,9 +460,13 @@ int ScriptReading::read(const std::string& name, bool keep_bytes, OutFile* recor
     return kMissingFile;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) questions_.reserve(likely_questions(st.st_size));
+  std::size_t expected = std::size_t{1} << 20;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    expected = static_cast<std::size_t>(st.st_size) + 1;
+    reserve(likely_questions(st.st_size));
+  }
   QuestionScanner scanner(*this, records);
-  const bool whole = feed_stream(scanner, fd);
+  const bool whole = feed_stream(scanner, fd, expected);
   ::close(fd);
   if (!whole) {
     clear();
@@ -471,7 +481,7 @@ void ScriptReading::read_bytes(FileBytes bytes, OutFile* records) {
   clear();
   bytes_ = std::move(bytes);
   const std::string_view all = bytes_.view();
-  questions_.reserve(likely_questions(all.size()));
+  reserve(likely_questions(all.size()));
   QuestionScanner scanner(*this, records);
   feed_lines(scanner, all.data(), all.size(), 0, true);
   scanner.finish();

@@ -57,6 +57,8 @@ class ScriptReading {
 
   // Drops every question and the bytes.
   void clear();
+  // Room for about that many questions.
+  void reserve(std::size_t questions);
 
   std::size_t size() const { return questions_.size(); }
   const Question& operator[](std::size_t i) const { return questions_[i]; }

@@ -243,7 +243,7 @@ std::set<std::size_t> update_writes(std::set<std::size_t>& listed, std::size_t& 
     Script s;
     std::string error;
     EXPECT_TRUE(nvram::diff::load_script("new.txt", s, error));
-    for (std::size_t i = 0; i < s.questions.size(); ++i) index[{s.questions[i].key, s.questions[i].copy}] = i;
+    for (std::size_t i = 0; i < s.questions.size(); ++i) index[{std::string(s.questions[i].key), s.questions[i].copy}] = i;
   }
   for (const Json& q : doc["questions"]) {
     if (q["status"] != "changed" && q["status"] != "renamed") continue;
