@@ -151,13 +151,15 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
     }
     auto j = static_cast<std::size_t>(p.partner);
     old_paired[j] = true;
-    const bool differs = olds[j].value != news[i].value;
+    const bool differs =
+        values_differ(olds[j].value, old_reading[j].kind, news[i].value, new_script.reading[i].kind);
     const bool is_renamed = olds[j].key != news[i].key;
     if (!differs && !is_renamed) {
       same.push_back(make_row(Status::kSame, j, i));
       continue;
     }
     Row r = make_row(is_renamed ? Status::kRenamed : Status::kChanged, j, i);
+    r.differs = differs;
     if (differs) {
       // What the update's merge makes of the value: the same judgement, of the same question.
       const Carry carry = carry_into(new_script.reading, i, olds[j].value, old_reading[j].kind);
@@ -189,9 +191,8 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   for (const Row& r : changed) c.not_carried += r.carried ? 0 : 1;
   for (const Row& r : only_old) c.not_carried += r.lost ? 1 : 0;
   for (const Row& r : renamed) {
-    const bool differs = olds[r.old_index].value != news[r.new_index].value;
-    c.differing_renamed += differs ? 1 : 0;
-    c.not_carried += differs && !r.carried ? 1 : 0;
+    c.differing_renamed += r.differs ? 1 : 0;
+    c.not_carried += r.differs && !r.carried ? 1 : 0;
   }
 
   report.rows.clear();

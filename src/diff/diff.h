@@ -47,6 +47,7 @@ struct Row {
   // question, and if not, why.
   bool carried = false;
   std::string reason;
+  bool differs = false;  // the two values differ as settings (values_differ())
   // For a question only in OLD: a setting the user made, which the update cannot carry.
   bool lost = false;
 };

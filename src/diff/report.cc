@@ -18,9 +18,9 @@ const Question* new_of(const Report& rep, const Row& r) {
   return r.new_index == Row::kNoQuestion ? nullptr : &rep.new_script.questions[r.new_index];
 }
 
-bool wants_carry(const Report& rep, const Row& r) {
+bool wants_carry(const Row& r) {
   return r.status == Status::kChanged || (r.status == Status::kOnlyOld && r.lost) ||
-         (r.status == Status::kRenamed && old_of(rep, r)->value != new_of(rep, r)->value);
+         (r.status == Status::kRenamed && r.differs);
 }
 
 bool listed(const Row& r, const ReportOptions& options) {
@@ -39,7 +39,7 @@ struct RowSides {
 RowSides sides_of(const Report& rep, const Row& r) {
   const Question* o = old_of(rep, r);
   const Question* n = new_of(rep, r);
-  return RowSides{o, n, n ? *n : *o, wants_carry(rep, r)};
+  return RowSides{o, n, n ? *n : *o, wants_carry(r)};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -203,7 +203,7 @@ std::string format_text(const Report& rep, const ReportOptions& options) {
         if (options.all) same.add({{paired_name(*o, *n)}, {shown(*n)}});
         break;
     }
-    if (wants_carry(rep, r) && !r.carried) {
+    if (wants_carry(r) && !r.carried) {
       not_carried.add({{r.status == Status::kChanged ? paired_name(*o, *n) : name_of(*o)},
                        {shown(*o), kOld}, {n ? shown(*n) : std::string(), kNew},
                        {printable(r.reason), kWhy}});

@@ -19,6 +19,16 @@ bool is_number_line(ValueKind kind) { return kind == ValueKind::kBare || kind ==
 
 }  // namespace
 
+bool values_differ(std::string_view a, ValueKind a_kind, std::string_view b, ValueKind b_kind) {
+  if (a != b) return true;
+  if (!is_number_line(a_kind) || !is_number_line(b_kind) || a_kind == b_kind) return false;
+  // The same digits in both forms: one number only when, past its leading zeros, one digit from
+  // 0 to 9 is left.
+  const std::size_t first = a.find_first_not_of('0');
+  if (first == std::string_view::npos) return false;
+  return first + 1 != a.size() || a[first] < '0' || a[first] > '9';
+}
+
 Carry carry_into(const ScriptReading& reading, std::size_t question, std::string_view value,
                  ValueKind from) {
   Carry c;

@@ -41,6 +41,11 @@ enum class Refusal {
   kNoQuestion,     // a line of a difference file that no question of its key took
 };
 
+// Whether two questions' values differ as settings: as recorded, or as numbers where one Value
+// line writes its number bare (hexadecimal) and the other between angles (decimal), which read
+// "10" as two numbers. A number below ten reads alike either way.
+bool values_differ(std::string_view a, ValueKind a_kind, std::string_view b, ValueKind b_kind);
+
 // What becomes of one value.
 struct Carry {
   Refusal refusal = Refusal::kNone;

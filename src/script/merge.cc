@@ -115,7 +115,8 @@ int merge(const ScriptReading& reading, std::vector<Difference> differences, Out
   for (std::size_t i : refused) {
     const Difference& d = differences[i];
     // A question that already holds the value loses nothing.
-    if (reading.current_value(d.question) == d.value) continue;
+    if (!values_differ(d.value, d.from, reading.current_value(d.question), reading[d.question].kind))
+      continue;
     print_not_carried(reading.key(d.question), d.value);
   }
   for (const NotCarried& n : untaken) print_not_carried(n.key, n.value);

@@ -20,8 +20,10 @@ std::vector<Difference> update_differences(const ScriptReading& walked,
                                            const ScriptReading& searched, const Pairing& pairing) {
   auto partner_differs = [&](std::size_t i) {
     const long partner = pairing.walked[i].partner;
-    return partner >= 0 &&
-           searched.current_value(static_cast<std::size_t>(partner)) != walked.current_value(i);
+    if (partner < 0) return false;
+    const auto j = static_cast<std::size_t>(partner);
+    return values_differ(searched.current_value(j), searched[j].kind, walked.current_value(i),
+                         walked[i].kind);
   };
   // The keys of the questions that take another value, and how many walked questions each has.
   // Most questions take none: a bit per key hash tells them apart without a look-up.

@@ -58,6 +58,10 @@ begin_case "a decimal number stays out of a bare Value line; a set question NEW 
 { q Y 02 5; q Idle 30 6E; q Gone 42 '<5>'; } >"$WORK/new.txt"  # another Token: another question
 update_gives "$WORK/new.txt" 'Not carried: Idle = 110\r\nNot carried: Gone = 7\r\n'
 diff_rows 'changed,1,110,6E,no\nonly_old,1,7,,no\nonly_old,1,5,,\nonly_new,1,,5,' old.txt new.txt
+# The same digits are another number in the other form: decimal 10 is no bare (hexadecimal) 10.
+{ q Y 02 5; q Idle 30 '<10>'; q Low 31 '<7>'; } | scripts
+{ q Y 02 5; q Idle 30 10; q Low 31 7; } >"$WORK/new.txt"
+update_gives "$WORK/new.txt" 'Not carried: Idle = 10\r\n'
 
 for saved in log other; do
   begin_case "a $saved file shares no question with the scripts: an error, nothing merged"
