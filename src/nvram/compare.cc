@@ -71,10 +71,12 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
 
   // Each script is read once, and its questions are compared as this run read them: a saved
   // script shared with other runs has its record file replaced or removed by them at any time.
+  // The live export is read in another thread while the saved script is read here.
   ScriptReading saved_questions, live;
   File saved_file, live_file;
+  BackgroundConversion live_conversion(kLiveScript, live);
   if (int rc = process_script_convert(saved, saved_questions, saved_file)) return rc;
-  if (int rc = process_script_convert(kLiveScript, live, live_file)) return rc;
+  if (int rc = live_conversion.finish(live_file)) return rc;
   // An empty or foreign script would otherwise compare as "no difference".
   if (int rc = check_setup_question(saved, saved_questions)) return rc;
   if (int rc = check_setup_question(kLiveScript, live)) return rc;

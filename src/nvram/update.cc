@@ -22,12 +22,14 @@ constexpr char kMerged[] = "merged.txt";
 int update_files(const std::string& dumped, const std::string& update) {
   // The records are compared as this run read them: another run that shares a script may
   // replace or remove the record file at its name meanwhile.
+  // The dumped script is read in another thread while the new one is read here.
   ScriptReading update_reading, dumped_reading;
   File update_records, dumped_records;
+  BackgroundConversion dumped_conversion(dumped, dumped_reading);
   if (process_script_convert(update, update_reading, update_records, true) != kOk) {
     if (int rc = process_script_convert(update, update_reading, update_records, true)) return rc;
   }
-  if (int rc = process_script_convert(dumped, dumped_reading, dumped_records)) return rc;
+  if (int rc = dumped_conversion.finish(dumped_records)) return rc;
   // A script without a question would carry no setting and import the new script as it stands.
   if (check_setup_question(update, update_reading) || check_setup_question(dumped, dumped_reading)) {
     // Like the comparison, it removes only the record files that are still this run's own.

@@ -156,17 +156,31 @@ void FileBytes::release() {
   bytes_.release();
 }
 
-void print_cannot_write(std::string_view name) {
-  std::printf("Error, cannot write file %.*s\r\n", static_cast<int>(name.size()), name.data());
+namespace {
+
+// Where the messages of this thread go: standard output, or a HeldMessages.
+thread_local std::string* t_held = nullptr;
+
+// Prints "BEFORE NAME\r\n", or holds it back.
+void say(const char* before, std::string_view name) {
+  if (t_held) {
+    t_held->append(before).append(name).append("\r\n");
+    return;
+  }
+  std::printf("%s%.*s\r\n", before, static_cast<int>(name.size()), name.data());
 }
 
-void print_cannot_open(std::string_view name) {
-  std::printf("Error, cannot open file %.*s\r\n", static_cast<int>(name.size()), name.data());
-}
+}  // namespace
 
-void print_cannot_read(std::string_view name) {
-  std::printf("Error, cannot read file %.*s\r\n", static_cast<int>(name.size()), name.data());
-}
+HeldMessages::HeldMessages() : outer_(t_held) { t_held = &text_; }
+
+HeldMessages::~HeldMessages() { t_held = outer_; }
+
+void print_cannot_write(std::string_view name) { say("Error, cannot write file ", name); }
+
+void print_cannot_open(std::string_view name) { say("Error, cannot open file ", name); }
+
+void print_cannot_read(std::string_view name) { say("Error, cannot read file ", name); }
 
 namespace {
 
@@ -247,9 +261,7 @@ Clash find_clash(const std::vector<std::string>& inputs, const std::vector<std::
   return Clash{};
 }
 
-void print_conflict(std::string_view name) {
-  std::printf("Error, file name conflict: %.*s\r\n", static_cast<int>(name.size()), name.data());
-}
+void print_conflict(std::string_view name) { say("Error, file name conflict: ", name); }
 
 namespace {
 

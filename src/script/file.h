@@ -200,8 +200,9 @@ class FileBytes {
 
   // Reads the file `name`.
   Result read(const std::string& name);
-  // Reads what the descriptor gives, from where it stands to its end; does not close it.
-  Result read(int fd) { return read(fd, "-"); }
+  // Reads what the descriptor gives, from where it stands to its end; does not close it. `name`
+  // names the file in a report that it was cut short.
+  Result read(int fd, const std::string& name = "-");
   // Holds a copy of bytes already in memory.
   void assign(std::string_view bytes);
 
@@ -210,7 +211,6 @@ class FileBytes {
   void release();
 
  private:
-  Result read(int fd, const std::string& name);
   void take(FileBytes& o) {
     bytes_ = std::move(o.bytes_);
     mapped_ = o.mapped_, mapped_size_ = o.mapped_size_, slot_ = o.slot_;
@@ -227,6 +227,21 @@ class FileBytes {
 // the file's name, written on descriptor `fd`, then it ends with `status`. By default "Error,
 // cannot read file NAME\r\n" on standard output and status 3.
 void set_cut_short_report(const char* before, const char* after, int fd, int status);
+
+// While one lives, the messages below of its thread are held back in it instead of printed: work
+// done ahead, in another thread, keeps its messages until their turn.
+class HeldMessages {
+ public:
+  HeldMessages();
+  ~HeldMessages();
+  HeldMessages(const HeldMessages&) = delete;
+  HeldMessages& operator=(const HeldMessages&) = delete;
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+  std::string* outer_;
+};
 
 // Prints "Error, cannot open file %s\r\n".
 void print_cannot_open(std::string_view name);

@@ -440,24 +440,26 @@ void ScriptReading::clear() {
 
 int ScriptReading::read(const std::string& name, bool keep_bytes, OutFile* records) {
   clear();
-  if (keep_bytes) {
-    FileBytes bytes;
-    switch (bytes.read(name)) {
-      case FileBytes::kOk:
-        read_bytes(std::move(bytes), records);
-        return kOk;
-      case FileBytes::kCannotOpen:
-        print_cannot_open(name);
-        return kMissingFile;
-      case FileBytes::kCannotRead:
-        print_cannot_read(name);
-        return kMissingFile;
-    }
-  }
   const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     print_cannot_open(name);
     return kMissingFile;
+  }
+  const int status = read(fd, name, keep_bytes, records);
+  ::close(fd);
+  return status;
+}
+
+int ScriptReading::read(int fd, const std::string& name, bool keep_bytes, OutFile* records) {
+  clear();
+  if (keep_bytes) {
+    FileBytes bytes;
+    if (bytes.read(fd, name) != FileBytes::kOk) {
+      print_cannot_read(name);
+      return kMissingFile;
+    }
+    read_bytes(std::move(bytes), records);
+    return kOk;
   }
   struct stat st;
   std::size_t expected = std::size_t{1} << 20;
@@ -466,9 +468,7 @@ int ScriptReading::read(const std::string& name, bool keep_bytes, OutFile* recor
     reserve(likely_questions(st.st_size));
   }
   QuestionScanner scanner(*this, records);
-  const bool whole = feed_stream(scanner, fd, expected);
-  ::close(fd);
-  if (!whole) {
+  if (!feed_stream(scanner, fd, expected)) {
     clear();
     print_cannot_read(name);
     return kMissingFile;
@@ -518,34 +518,77 @@ std::string ScriptReading::record_line(std::size_t i) const {
   return nvram::record_line(key(i), default_value(i), current_value(i));
 }
 
-int process_script_convert(const std::string& script_name, ScriptReading& reading, File& records,
-                           bool keep_bytes) {
-  reading.clear();
-  const std::string record_name = record_file_name(script_name);
+Conversion::Conversion(std::string script_name, ScriptReading& reading, bool keep_bytes)
+    : name_(std::move(script_name)), reading_(reading), keep_bytes_(keep_bytes) {}
+
+Conversion::~Conversion() = default;
+
+int Conversion::read() {
+  reading_.clear();
+  out_.reset();
+  const std::string record_name = record_file_name(name_);
   // Creating the record file empties it; it must never be the script being read.
-  if (same_file(script_name, record_name)) {
-    print_conflict(script_name);
+  if (same_file(name_, record_name)) {
+    print_conflict(name_);
     return kMissingFile;
   }
-  if (!File(script_name, "rb")) {
-    print_cannot_open(script_name);
+  // The script is opened once, before its record file is made, and read through that descriptor.
+  const int fd = ::open(name_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    print_cannot_open(name_);
     return kMissingFile;
   }
-  ReplacingFile out(record_name, ReplacingFile::kAtName);
-  if (!out) {
+  out_ = std::make_unique<ReplacingFile>(record_name, ReplacingFile::kAtName);
+  int status = kOk;
+  if (!*out_) {
     print_cannot_open(record_name);
-    return kMissingFile;
+    status = kMissingFile;
+  } else {
+    // The records are written as the questions are found; a script that cannot be read to its
+    // end leaves no record file (the temporary one is dropped).
+    status = reading_.read(fd, name_, keep_bytes_, &out_->out());
   }
-  // The records are written as the questions are found; a script that cannot be read to its end
-  // leaves no record file (the temporary one is dropped).
-  if (int status = reading.read(script_name, keep_bytes, &out.out())) return status;
-  if (!out.commit()) return kMissingFile;
-  records = out.read_back();
+  ::close(fd);
+  if (status != kOk) out_.reset();
+  return status;
+}
+
+int Conversion::commit(File& records) {
+  if (!out_ || !out_->commit()) return kMissingFile;
+  records = out_->read_back();
+  out_.reset();
   if (!records) {
-    print_cannot_read(record_name);
+    print_cannot_read(record_file_name(name_));
     return kMissingFile;
   }
   return kOk;
+}
+
+int process_script_convert(const std::string& script_name, ScriptReading& reading, File& records,
+                           bool keep_bytes) {
+  Conversion conversion(script_name, reading, keep_bytes);
+  if (int status = conversion.read()) return status;
+  return conversion.commit(records);
+}
+
+BackgroundConversion::BackgroundConversion(std::string script_name, ScriptReading& reading)
+    : conversion_(std::move(script_name), reading, false) {
+  thread_ = std::thread([this] {
+    HeldMessages held;
+    status_ = conversion_.read();
+    messages_ = held.text();
+  });
+}
+
+BackgroundConversion::~BackgroundConversion() {
+  if (thread_.joinable()) thread_.join();
+}
+
+int BackgroundConversion::finish(File& records) {
+  thread_.join();
+  std::fputs(messages_.c_str(), stdout);
+  if (status_ != kOk) return status_;
+  return conversion_.commit(records);
 }
 
 int check_setup_question(const std::string& script_name, const ScriptReading& reading) {

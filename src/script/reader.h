@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <thread>
 #include <string_view>
 #include <vector>
 
@@ -51,6 +53,8 @@ class ScriptReading {
   // Returns 0; or 3 after "Error, cannot open file %s\r\n" or "Error, cannot read file
   // %s\r\n", leaving the reading empty.
   int read(const std::string& name, bool keep_bytes, OutFile* records = nullptr);
+  // The same from a descriptor open on the file `name`, read from where it stands.
+  int read(int fd, const std::string& name, bool keep_bytes, OutFile* records = nullptr);
 
   // Reads a script already in memory, which the reading keeps for bytes().
   void read_bytes(FileBytes bytes, OutFile* records = nullptr);
@@ -98,6 +102,28 @@ class ScriptReading {
   int closed_ = 0;
 };
 
+// The conversion of a setup script into its record file, in two steps: read() reads the script
+// (a conflict with its record file, a script that cannot be opened or read, or a record file that
+// cannot be made fails here, after its message) and writes the record file under a temporary
+// name; commit() puts it in place and hands it over, open for reading. A conversion dropped before
+// its commit leaves no record file.
+class Conversion {
+ public:
+  Conversion(std::string script_name, ScriptReading& reading, bool keep_bytes);
+  ~Conversion();
+  Conversion(const Conversion&) = delete;
+  Conversion& operator=(const Conversion&) = delete;
+
+  int read();
+  int commit(File& records);
+
+ private:
+  std::string name_;
+  ScriptReading& reading_;
+  bool keep_bytes_;
+  std::unique_ptr<ReplacingFile> out_;
+};
+
 // Converts a setup script into its record file (named by record_file_name()): reads the script
 // once into `reading` and writes the record file from it, whole, under a temporary name beside it,
 // renamed into place over whatever stood at its name (a link included). `records` then holds the
@@ -107,6 +133,29 @@ class ScriptReading {
 // script itself or cannot be written whole.
 int process_script_convert(const std::string& script_name, ScriptReading& reading, File& records,
                            bool keep_bytes = false);
+
+// A conversion whose reading is done in another thread, started at once, while the caller does
+// other work (converts another script): the two scripts are read side by side. Its messages are
+// held back and its record file is not put in place until finish(), so that a command sees what
+// it would see converting one script after the other; one that is never finished has printed and
+// left nothing.
+class BackgroundConversion {
+ public:
+  BackgroundConversion(std::string script_name, ScriptReading& reading);
+  ~BackgroundConversion();
+  BackgroundConversion(const BackgroundConversion&) = delete;
+  BackgroundConversion& operator=(const BackgroundConversion&) = delete;
+
+  // Waits for the reading, prints its messages and puts the record file in place: the result of
+  // process_script_convert() (without the bytes).
+  int finish(File& records);
+
+ private:
+  Conversion conversion_;
+  int status_ = 0;
+  std::string messages_;
+  std::thread thread_;
+};
 
 // A script from which the conversion wrote no record holds no setup question, which is an error:
 // prints "Error, no setup question in %s\r\n" with the name and returns 3; returns 0 otherwise.

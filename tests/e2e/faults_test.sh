@@ -300,7 +300,7 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   compare_inputs
   for f in saved.txt biostemp.sh; do
     [ -e "$WORK/$f" ] || : >"$WORK/$f"  # the name must exist for strace to follow it; no leak check runs under it
-    (cd "$WORK" && PATH="$FAKE/bin:$PATH" ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -P "$f" -e inject=read:error=EIO:when=1 \
+    (cd "$WORK" && PATH="$FAKE/bin:$PATH" ASAN_OPTIONS=detect_leaks=0 strace -f -o /dev/null -P "$f" -e inject=read:error=EIO:when=1 \
       "$NVRAM_BIN" -c saved.txt >"$OUT_FILE" 2>/dev/null </dev/null)
     STATUS=$?
     expect_status 3
