@@ -66,7 +66,9 @@ std::string copy_suffix(const Question& q) {
 }
 
 std::string name_of(const Question& q) {
-  std::string name = q.words.text.empty() ? "{" + std::string(q.key) + "}" : q.words.text;
+  std::string name;
+  if (q.words.text.empty()) name.append("{").append(q.key).append("}");
+  else name = q.words.text;
   return printable(name) + copy_suffix(q);
 }
 
