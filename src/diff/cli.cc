@@ -7,8 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <new>
 #include <string>
+#include <thread>
 
 #include "diff/diff.h"
 #include "diff/report.h"
@@ -38,6 +40,30 @@ bool load_exclusions(const std::string& name, ExclusionTable& table, std::string
     return false;
   }
   return true;
+}
+
+// Reads both scripts, side by side in two threads unless one is standard input. False with the
+// message of the first that fails.
+bool load_scripts(const std::string& old_name, Script& old_script, const std::string& new_name,
+                  Script& new_script, std::string& error) {
+  if (old_name == "-" || new_name == "-") {
+    return load_script(old_name, old_script, error) && load_script(new_name, new_script, error);
+  }
+  bool old_read = false;
+  std::string old_error;
+  std::exception_ptr failure;
+  std::thread reader([&] {
+    try {
+      old_read = load_script(old_name, old_script, old_error);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  });
+  const bool new_read = load_script(new_name, new_script, error);
+  reader.join();
+  if (failure) std::rethrow_exception(failure);
+  if (!old_read) error = old_error;
+  return old_read && new_read;
 }
 
 bool color_wanted(const std::string& mode) {
@@ -91,8 +117,7 @@ int run(int argc, char** argv) {
   ExclusionTable excluded;
   if (!exclude_name.empty() && !load_exclusions(exclude_name, excluded, error)) return trouble(error);
   Script old_script, new_script;
-  if (!load_script(old_name, old_script, error)) return trouble(error);
-  if (!load_script(new_name, new_script, error)) return trouble(error);
+  if (!load_scripts(old_name, old_script, new_name, new_script, error)) return trouble(error);
 
   Report report;
   compare_scripts(std::move(old_script), std::move(new_script), excluded, report);

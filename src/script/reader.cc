@@ -45,16 +45,6 @@ struct Field {
 
 bool is_line_end(char c) { return c == '\r' || c == '\n'; }
 
-// A single character, a line that starts with a line end, or one without a visible character.
-bool is_blank(std::string_view line) {
-  if (line.size() == 1) return true;
-  if (!line.empty() && is_line_end(line[0])) return true;
-  for (char c : line) {
-    if (is_visible(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
 // Each scan below counts the characters it has put into its field since it began or since it
 // last emptied the field. Before it handles a character that does not stop it, a count of
 // kFieldMax stops it there: that is the field limit, and the scans that must know report it.
@@ -212,9 +202,19 @@ class QuestionScanner {
 
   // The next line: its text (up to its first NUL) and where it begins and ends in the script.
   void line(std::string_view text, std::uint64_t begin, std::uint64_t end) {
-    // Most lines begin with a visible character, which settles that they are not blank.
+    // A blank line is a single character, one that starts with a line end, or one without a
+    // visible character. Most lines begin with a visible character, which settles that they are
+    // not blank; option lines begin with blanks, passed over once here.
     const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
-    if (text.size() <= 1 || (!is_visible(first) && is_blank(text))) {
+    std::size_t visible = 0;  // the first visible character
+    bool ended = false;       // a line end stands before it
+    if (!is_visible(first)) {
+      while (visible < text.size() && !is_visible(static_cast<unsigned char>(text[visible]))) {
+        ended |= is_line_end(text[visible]);
+        ++visible;
+      }
+    }
+    if (text.size() <= 1 || is_line_end(static_cast<char>(first)) || visible == text.size()) {
       blank();
       return;
     }
@@ -248,7 +248,10 @@ class QuestionScanner {
         break;
       case State::kInOptionList:
         q_.value_end = end;
-        if (!take_option_list_line(text, current_)) state_ = State::kBetweenQuestions;
+        // The blanks before the first visible character hold no '*' or ']'; a line end among them
+        // ends the scan before anything is taken.
+        if (ended) break;
+        if (!take_option_list_line(text.substr(visible), current_)) state_ = State::kBetweenQuestions;
         break;
       case State::kBlankInQuestion:
         break;  // left above
