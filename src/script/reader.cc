@@ -599,7 +599,11 @@ int process_script_convert(const std::string& script_name, ScriptReading& readin
 }
 
 BackgroundConversion::BackgroundConversion(std::string script_name, ScriptReading& reading)
-    : conversion_(std::move(script_name), reading, false) {
+    : conversion_(script_name, reading, false) {
+  // Only a regular file is read ahead: a pipe or a FIFO would wait for its writer even when the
+  // command ends before its turn.
+  struct stat st;
+  if (::stat(script_name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
   thread_ = std::thread([this] {
     HeldMessages held;
     status_ = conversion_.read();
@@ -612,8 +616,12 @@ BackgroundConversion::~BackgroundConversion() {
 }
 
 int BackgroundConversion::finish(File& records) {
-  thread_.join();
-  std::fputs(messages_.c_str(), stdout);
+  if (thread_.joinable()) {
+    thread_.join();
+    std::fputs(messages_.c_str(), stdout);
+  } else {
+    status_ = conversion_.read();
+  }
   if (status_ != kOk) return status_;
   return conversion_.commit(records);
 }

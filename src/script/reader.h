@@ -135,7 +135,8 @@ int process_script_convert(const std::string& script_name, ScriptReading& readin
                            bool keep_bytes = false);
 
 // A conversion whose reading is done in another thread, started at once, while the caller does
-// other work (converts another script): the two scripts are read side by side. Its messages are
+// other work (converts another script): the two scripts are read side by side. A script that is
+// no regular file (a pipe, a FIFO) is read in its turn, by finish(). Its messages are
 // held back and its record file is not put in place until finish(), so that a command sees what
 // it would see converting one script after the other; one that is never finished has printed and
 // left nothing.
