@@ -140,10 +140,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(out == "Error, no setup question in " + std::string(questionless) + "\r\n");
     return 0;
   }
+  // Scripts that share no question are no match.
+  if (status == 3) {
+    FUZZ_CHECK(out == "Error, no question of saved.txt is in the live settings\r\n");
+    return 0;
+  }
   FUZZ_CHECK(status == 0 || status == 6);
   std::multiset<Report> reports;
   FUZZ_CHECK((check_report(out, &reports) > 0) == (status == 6));
-  check_unique_questions(reports);
+  // Questions with Token and Offset lines pair by them first, which record files do not show.
+  auto places = [](const std::string& s) {
+    return s.find("Token") != std::string::npos || s.find("Offset") != std::string::npos;
+  };
+  if (!places(saved) && !places(live)) check_unique_questions(reports);
   FUZZ_CHECK(fuzz::read_file("saved.txt") == saved);
   FUZZ_CHECK(fuzz::read_file("Exclude.txt") == parts[2]);
   FUZZ_CHECK(fuzz::read_file("biostemp.sh") == live);
