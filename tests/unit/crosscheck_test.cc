@@ -185,12 +185,30 @@ std::string model_place_text(const std::string& line) {
 }
 
 // A question as the reader found it: its key as written, its current value, and the lines (first
-// to last) of its Value line ('v') or of its option block ('o'); 'n' for neither.
+// to last) of its Value line ('v') or of its option block ('o'); 'n' for neither. `form` is the
+// kind of its Value line: 'b' bare, 'a' angled, 't' text; 'n' for none.
 struct Asked {
   std::string key, cur;
   char kind = 'n';
+  char form = 'n';
   std::size_t first = 0, last = 0;
 };
+
+// The kind of a Value line: the first byte after its first '=' (ahead of the line's first CR or
+// LF) that is not a blank or tab: '<' angled ('a'), '"' with a closing '"' before the CR or LF a
+// text ('t'), anything else, or no '=', bare ('b').
+char model_value_form(const std::string& t) {
+  std::size_t end = t.find_first_of("\r\n");
+  std::size_t eq = t.find('=');
+  if (eq == std::string::npos || eq > end) return 'b';
+  std::size_t first = t.find_first_not_of(" \t", eq + 1);
+  if (first != std::string::npos && t[first] == '<') return 'a';
+  if (first != std::string::npos && t[first] == '"') {
+    std::size_t close = t.find('"', first + 1);
+    if (close != std::string::npos && (end == std::string::npos || close < end)) return 't';
+  }
+  return 'b';
+}
 
 bool model_blank(const std::string& line) {
   bool any_visible = false;
@@ -202,7 +220,7 @@ bool model_blank(const std::string& line) {
 struct Converted {
   std::string records;
   int count = 0;
-  std::vector<std::string> places;  // per record: Token, Offset and key skeleton; "" for none
+  std::vector<std::string> places;  // per record: its identity (Token, Offset, skeleton); "" for none
   std::vector<Asked> questions;
   std::vector<Line> lines;
 };
@@ -219,10 +237,13 @@ Converted model_convert(const std::string& bytes) {
     result.records += "{" + model_written_key(raw_key) + "},[" + def + "],<" + cur + ">\r\n";
     asked.key = model_written_key(raw_key);
     asked.cur = cur;
+    asked.form = asked.kind == 'v' ? model_value_form(result.lines[asked.first].text) : 'n';
     result.questions.push_back(asked);
     std::string skeleton;
     for (char c : raw_key) {
-      if (!std::isdigit(static_cast<unsigned char>(c)) && c != '.') skeleton += c;
+      if (!std::isdigit(static_cast<unsigned char>(c)) && std::string_view(".+-").find(c) == std::string_view::npos) {
+        skeleton += c;
+      }
     }
     const bool placed = token != kNoLine && offset != kNoLine;
     result.places.push_back(placed ? token + "\n" + offset + "\n" + skeleton : "");
@@ -447,8 +468,9 @@ struct Merged {
   std::string printed;
 };
 
-// The merge into a script as model_convert() read it.
-Merged model_merge(const Converted& read, const std::string& difference) {
+// The merge into a script as model_convert() read it. `from` gives, for each line of the
+// difference file, the kind of the Value line its value comes from (none: any kind).
+Merged model_merge(const Converted& read, const std::string& difference, const std::vector<char>& from = {}) {
   std::vector<DiffLine> diff;
   for (const std::string& line : model_pieces(difference)) diff.push_back(model_parse(line));
   // The n-th line of a key goes to the n-th question of that key, as the reader found them.
@@ -495,20 +517,14 @@ Merged model_merge(const Converted& read, const std::string& difference) {
     return line;
   };
 
-  auto value_line = [&](const Line& p) {
+  // A number goes between a bare and an angled line only when the line it comes from (`from`) is
+  // of the kind of the line it goes into.
+  auto value_line = [&](const Line& p, char from) {
     const std::string& t = p.text;
-    std::size_t end = t.find_first_of("\r\n");
     std::size_t eq = t.find('=');
-    if (eq != std::string::npos && eq > end) eq = std::string::npos;
-    char kind = 'b';
-    if (eq != std::string::npos) {
-      std::size_t first = t.find_first_not_of(" \t", eq + 1);
-      if (first != std::string::npos && t[first] == '<') kind = 'a';
-      if (first != std::string::npos && t[first] == '"') {
-        std::size_t close = t.find('"', first + 1);
-        if (close != std::string::npos && (end == std::string::npos || close < end)) kind = 't';
-      }
-    }
+    if (eq != std::string::npos && eq > t.find_first_of("\r\n")) eq = std::string::npos;
+    const char kind = model_value_form(t);
+    if ((from == 'a' || from == 'b') && kind != 't' && from != kind) return p.raw;
     if ((model_number(matched) && kind != 't') || (model_is_text(matched) && kind == 't')) written = true;
     if (model_number(matched) && kind == 'b') {
       if (eq == std::string::npos) return p.raw + matched + "\n";
@@ -529,7 +545,7 @@ Merged model_merge(const Converted& read, const std::string& difference) {
     const Asked& a = read.questions[q];
     matched = diff[line_of[q]].current;
     written = false;
-    if (a.kind == 'v') merged[a.first] = value_line(lines[a.first]);
+    if (a.kind == 'v') merged[a.first] = value_line(lines[a.first], line_of[q] < from.size() ? from[line_of[q]] : 'n');
     for (std::size_t j = a.first; a.kind == 'o' && j <= a.last; ++j) {
       written = written || lines[j].text.find("[" + matched + "]") != std::string::npos;
     }
@@ -555,7 +571,8 @@ Merged model_merge(const std::string& script, const std::string& difference) {
 }
 
 // The exclusion list: the first 100 lines, comments (a '/' first) aside, each line's visible
-// characters, at most 64; a key is excluded when, without its blanks, it equals an entry.
+// characters, at most 64. A key is excluded when, without its blanks, it equals an entry as a key
+// is written, or an entry as it stands.
 std::vector<std::string> model_exclusions(const std::string& bytes) {
   std::vector<std::string> entries;
   std::vector<std::string> lines = model_pieces(bytes);
@@ -565,7 +582,7 @@ std::vector<std::string> model_exclusions(const std::string& bytes) {
     for (char c : lines[i]) {
       if (model_visible(c) && e.size() < 64) e += c;
     }
-    entries.push_back(model_written_key(e));
+    entries.push_back(e);
   }
   return entries;
 }
@@ -576,41 +593,65 @@ bool model_excluded(const std::string& key, const std::vector<std::string>& entr
     if (c != ' ') k += c;
   }
   for (const std::string& e : entries) {
-    if (e == k) return true;
+    if (model_written_key(e) == k || e == k) return true;
   }
   return false;
 }
 
-struct Compared {
-  std::string difference;
-  int count = 0;
+// The records of one side of a comparison, each with its identity ("" for none) and the kind of
+// its Value line.
+struct Side {
+  std::vector<Record> records;
+  std::vector<std::string> ids;
+  std::vector<char> forms;
+  std::string id(std::size_t i) const { return i < ids.size() ? ids[i] : ""; }
+  char form(std::size_t i) const { return i < forms.size() ? forms[i] : 'n'; }
 };
 
-// The comparison of the walked (new) and searched (dumped) record files. Each walked record that
-// is not excluded looks for its partner from where the last found one was left, once round the
-// file, never taking a searched line twice. A key of one walked line gives a difference line
-// when its pair differs; a key on several walked lines gives one for every paired copy, each
-// with its own partner's value, as soon as any copy differs from its partner.
-//
-// Then each walked record left without a partner, in walk order, takes the first searched record
-// left without one of the same place (Token, Offset, key skeleton); neither key may be excluded.
-// Once a copy of a walked key finds none, that key's later copies look no further.
-Compared model_compare(const std::string& walked, const std::string& searched, const std::string& exclude,
-                       const std::vector<std::string>& walked_places = {},
-                       const std::vector<std::string>& searched_places = {}) {
-  std::vector<std::string> entries = model_exclusions(exclude);
-  std::vector<Record> mine;
-  for (const std::string& l : model_pieces(walked)) mine.push_back(model_split(l));
-  std::vector<Record> theirs;
-  for (const std::string& l : model_pieces(searched)) theirs.push_back(model_split(l));
-  std::vector<bool> flag(theirs.size(), false);
-  std::vector<int> partner(mine.size(), -1);
+Side model_side(const std::string& records, const std::vector<std::string>& ids = {},
+                const std::vector<Asked>& questions = {}) {
+  Side s;
+  for (const std::string& l : model_pieces(records)) s.records.push_back(model_split(l));
+  s.ids = ids;
+  for (const Asked& a : questions) s.forms.push_back(a.form);
+  return s;
+}
+
+// The partner of each walked record among the searched ones (-1: none). Excluded records take no
+// part. First, records of equal identity pair, in order, first with first. Then each walked
+// record left, in order, looks for the searched record of its key from the one after the last
+// partner found this way, to the end and once round from the top, passing over records already
+// paired; one that finds none sends the next search to the top. Two records that both have an
+// identity never pair this way, and a walked record with one searches only when the searched
+// side holds a record without one.
+std::vector<int> model_pair(const Side& mine, const Side& theirs, const std::vector<std::string>& entries) {
+  std::vector<int> partner(mine.records.size(), -1);
+  std::vector<bool> flag(theirs.records.size(), false);
+  std::map<std::string, std::vector<std::size_t>> of_identity;
+  bool plain = false;  // the searched side holds a record without identity
+  for (std::size_t i = 0; i < theirs.records.size(); ++i) {
+    plain = plain || theirs.id(i).empty();
+    if (!theirs.id(i).empty() && !model_excluded(theirs.records[i].key, entries)) {
+      of_identity[theirs.id(i)].push_back(i);
+    }
+  }
+  std::map<std::string, std::size_t> taken;
+  for (std::size_t w = 0; w < mine.records.size(); ++w) {
+    const std::string id = mine.id(w);
+    if (id.empty() || model_excluded(mine.records[w].key, entries)) continue;
+    std::size_t& n = taken[id];
+    if (n == of_identity[id].size()) continue;
+    partner[w] = static_cast<int>(of_identity[id][n++]);
+    flag[static_cast<std::size_t>(partner[w])] = true;
+  }
   std::size_t pos = 0;
-  for (std::size_t w = 0; w < mine.size(); ++w) {
-    if (model_excluded(mine[w].key, entries)) continue;
+  for (std::size_t w = 0; w < mine.records.size(); ++w) {
+    if (partner[w] >= 0 || model_excluded(mine.records[w].key, entries)) continue;
+    const bool identified = !mine.id(w).empty();
+    if (identified && !plain) continue;
     std::size_t i = pos;
     for (int ends = 0;;) {
-      if (i == theirs.size()) {
+      if (i == theirs.records.size()) {
         if (++ends == 2) {
           pos = 0;
           break;
@@ -618,7 +659,7 @@ Compared model_compare(const std::string& walked, const std::string& searched, c
         i = 0;
         continue;
       }
-      if (!flag[i] && theirs[i].key == mine[w].key) {
+      if (!flag[i] && theirs.records[i].key == mine.records[w].key && !(identified && !theirs.id(i).empty())) {
         flag[i] = true;
         partner[w] = static_cast<int>(i);
         pos = i + 1;
@@ -627,37 +668,62 @@ Compared model_compare(const std::string& walked, const std::string& searched, c
       ++i;
     }
   }
-  std::map<std::string, bool> round_over;
-  for (std::size_t w = 0; w < mine.size(); ++w) {
-    if (partner[w] >= 0 || model_excluded(mine[w].key, entries) || round_over[mine[w].key]) continue;
-    const std::string place = w < walked_places.size() ? walked_places[w] : "";
-    for (std::size_t i = 0; i < theirs.size() && !place.empty(); ++i) {
-      if (flag[i] || i >= searched_places.size() || searched_places[i] != place) continue;
-      if (model_excluded(theirs[i].key, entries)) continue;
-      flag[i] = true;
-      partner[w] = static_cast<int>(i);
-      break;
-    }
-    if (partner[w] < 0) round_over[mine[w].key] = true;
-  }
+  return partner;
+}
+
+struct Compared {
+  std::string difference;
+  int count = 0;
+  std::vector<char> from;  // per difference line: the kind of the Value line its value comes from
+  std::string lost;        // the dumped settings that no question of the new script takes
+};
+
+// The comparison of the walked (new) and searched (dumped) records. A walked record paired with
+// a searched one of another current value gives a difference line with the walked key and
+// default and the searched value. A key on several walked lines gives a line for every one of
+// them, in walk order, as soon as one of its pairs differs: a paired one its partner's value, an
+// unpaired one its own.
+//
+// A searched record left unpaired, whose identity no walked record has, whose key is not excluded
+// and whose default and current value (neither empty nor "?") differ, is a setting that is lost.
+Compared model_compare(const Side& mine, const Side& theirs, const std::string& exclude) {
+  const std::vector<std::string> entries = model_exclusions(exclude);
+  const std::vector<int> partner = model_pair(mine, theirs, entries);
   std::map<std::string, int> lines_of;
   std::map<std::string, bool> differs;
-  for (std::size_t w = 0; w < mine.size(); ++w) {
-    ++lines_of[mine[w].key];
-    if (partner[w] >= 0 && theirs[static_cast<std::size_t>(partner[w])].cur != mine[w].cur) {
-      differs[mine[w].key] = true;
-    }
+  for (std::size_t w = 0; w < mine.records.size(); ++w) {
+    const Record& r = mine.records[w];
+    ++lines_of[r.key];
+    if (partner[w] >= 0 && theirs.records[static_cast<std::size_t>(partner[w])].cur != r.cur) differs[r.key] = true;
   }
   Compared out;
-  for (std::size_t w = 0; w < mine.size(); ++w) {
-    if (partner[w] < 0) continue;
-    const std::string& value = theirs[static_cast<std::size_t>(partner[w])].cur;
-    bool write = lines_of[mine[w].key] > 1 ? differs[mine[w].key] : value != mine[w].cur;
+  for (std::size_t w = 0; w < mine.records.size(); ++w) {
+    const Record& r = mine.records[w];
+    const auto p = static_cast<std::size_t>(partner[w]);
+    const std::string& value = partner[w] >= 0 ? theirs.records[p].cur : r.cur;
+    const bool write = lines_of[r.key] > 1 ? differs[r.key] : partner[w] >= 0 && value != r.cur;
     if (!write) continue;
-    out.difference += "{" + mine[w].key + "},[" + mine[w].def + "],<" + value + ">\r\n";
+    out.difference += "{" + r.key + "},[" + r.def + "],<" + value + ">\r\n";
+    out.from.push_back(partner[w] >= 0 ? theirs.form(p) : mine.form(w));
     ++out.count;
   }
+  std::map<std::string, bool> walked_identity;
+  for (std::size_t w = 0; w < mine.records.size(); ++w) walked_identity[mine.id(w)] = true;
+  std::vector<bool> paired(theirs.records.size(), false);
+  for (int p : partner) {
+    if (p >= 0) paired[static_cast<std::size_t>(p)] = true;
+  }
+  for (std::size_t i = 0; i < theirs.records.size(); ++i) {
+    const Record& r = theirs.records[i];
+    if (paired[i] || theirs.id(i).empty() || walked_identity[theirs.id(i)] || model_excluded(r.key, entries)) continue;
+    if (r.def.empty() || r.def == "?" || r.cur.empty() || r.cur == "?" || r.def == r.cur) continue;
+    out.lost += "Not carried: " + r.key + " = " + r.cur + "\r\n";
+  }
   return out;
+}
+
+Compared model_compare(const std::string& walked, const std::string& searched, const std::string& exclude) {
+  return model_compare(model_side(walked), model_side(searched), exclude);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -707,8 +773,16 @@ Update model_update(const std::string& dumped, const std::string& fresh, const s
     u.merged.printed = "Error, no setup question in " + name + "\r\n";
     return u;
   }
-  u.compared = model_compare(f.records, d.records, exclude, f.places, d.places);
-  u.merged = model_merge(f, u.compared.difference);
+  const Side mine = model_side(f.records, f.places, f.questions), theirs = model_side(d.records, d.places, d.questions);
+  const std::vector<int> shared = model_pair(mine, theirs, {});
+  if (std::all_of(shared.begin(), shared.end(), [](int p) { return p < 0; })) {  // nothing shared
+    u.compared.count = -1;
+    u.merged.printed = "Error, no question of old.txt is in new.txt\r\n";
+    return u;
+  }
+  u.compared = model_compare(mine, theirs, exclude);
+  u.merged = model_merge(f, u.compared.difference, u.compared.from);
+  u.merged.printed += u.compared.lost;
   return u;
 }
 
@@ -1073,8 +1147,10 @@ class Gen {
   }
 
   // A dumped script and the new release's script of one machine: questions whose names repeat,
-  // values of every shape (options, bare and angled numbers, texts), some changed, dropped,
-  // added, moved or of another shape in the dumped one, and an exclusion list.
+  // most named by Token and Offset lines (some of one identity, most of their own), values of
+  // every shape (options, bare and angled numbers, texts), some changed, dropped, added, moved,
+  // renamed by a live reading or of another shape in the dumped one, settings that only the dumped
+  // one holds, now and then two scripts that share nothing, and an exclusion list.
   struct UpdateCase {
     std::string dumped, fresh, exclude;
   };
@@ -1086,10 +1162,18 @@ class Gen {
       std::vector<std::string> codes;
       std::string value;
       std::string token, offset;  // "" for no such line
+      bool bios = false;          // a BIOS Default line, of the first code
     };
-    static const std::vector<std::string> kNames = {"Quiet Boot", "ASPM", "Hot Plug", " USB Port", "ACPI Path Name",
-                                                    "Custom HID", "tCL 40", "Round Trip Latency", "D0->D3 idle (on)",
-                                                    "Firmware Hash [63:0]", "DRAM Voltage 1.250V", "a%5B{x}"};
+    static const std::vector<std::string> kNames = {
+        "Quiet Boot", "ASPM", "Hot Plug", " USB Port", "ACPI Path Name", "Custom HID", "tCL 40", "tRTP 19",
+        "Round Trip Latency", "D0->D3 idle (on)", "Firmware Hash [63:0]", "DRAM Voltage 1.250V",
+        "Vcore +0.050V Offset", "Rtt Wr (CHA/D0)", "a%5B{x}"};
+    std::vector<std::string> names;  // few, so that keys repeat
+    for (int i = num(2, 8); i > 0; --i) names.push_back(pick(kNames));
+    int next_token = num(0, 40);
+    // How many questions of each script have a Token line, in percent.
+    const int placed = pick(std::vector<int>{100, 100, 95, 80, 0});
+    const int dumped_placed = chance(70) ? 100 : pick(std::vector<int>{95, 80, 0});
     auto fresh_value = [&](const Q& q) {
       switch (q.kind) {
         case 'o': return chance(90) ? pick(q.codes) : std::string("7D");
@@ -1100,20 +1184,23 @@ class Gen {
     };
     auto make = [&] {
       Q q;
-      q.name = chance(85) ? pick(kNames) : name();
+      q.name = chance(85) ? pick(names) : name();
       q.kind = pick(std::vector<char>{'o', 'o', 'o', 'b', 'a', 't'});
       for (int i = num(1, 4); i > 0; --i) q.codes.push_back(pick(std::vector<std::string>{"00", "01", "02", "0A", "1F", "0001"}));
       q.value = fresh_value(q);
-      q.token = chance(90) ? pick(std::vector<std::string>{"1C", "1C", "2A", " 2 A"}) : "";
-      q.offset = chance(90) ? pick(std::vector<std::string>{"0D", "0D\t// x", "5"}) : "";
+      q.token = "2B" + model_hex8(static_cast<std::uint32_t>(chance(15) ? num(0, next_token) : ++next_token)).substr(6);
+      q.offset = chance(97) ? pick(std::vector<std::string>{"0D", "0D\t// x", "5", "1 A"}) : "";
+      q.bios = chance(70);
       return q;
     };
     auto render = [&](const Q& q, const std::string& end) {
       std::string s = "Setup Question\t= " + q.name + end;
-      if (!q.token.empty()) s += "Token\t=" + q.token + "\t// Do NOT change this line" + end;
+      std::string token = q.token;
+      if (token.size() > 2 && chance(10)) token.insert(2, " ");
+      if (!token.empty()) s += "Token\t=" + token + "\t// Do NOT change this line" + end;
       const bool late = chance(10);  // the Offset line after the value, still in the question
       if (!q.offset.empty() && !late) s += "Offset\t=" + q.offset + end;
-      if (chance(50)) s += "BIOS Default\t=[" + q.codes[0] + "]Auto " + end;
+      if (q.bios) s += "BIOS Default\t=[" + q.codes[0] + "]Auto " + end;
       if (chance(8)) s += "Width\t=01" + end + end;  // a blank line ahead of the value
       if (q.kind == 'o') {
         for (std::size_t i = 0; i < q.codes.size(); ++i) {
@@ -1134,23 +1221,50 @@ class Gen {
     std::vector<Q> fresh;
     for (int i = num(0, 14); i > 0; --i) fresh.push_back(make());
     std::vector<Q> dumped;
+    auto put_dumped = [&](Q d) {
+      if (!chance(dumped_placed)) d.token = "";
+      dumped.push_back(d);
+    };
+    std::vector<Q> kept;  // the new script's questions, less those it drops
+    const bool share_nothing = chance(3);
     for (const Q& f : fresh) {
+      if (share_nothing) {
+        Q d = make();
+        d.name = "Other " + d.name;
+        d.token = d.token.empty() ? "" : "7E" + d.token;
+        put_dumped(d);
+        kept.push_back(f);
+        if (!chance(placed)) kept.back().token = "";
+        continue;
+      }
+      const bool keep = !chance(8);  // or a question that the new release drops
+      if (keep) kept.push_back(f);
+      if (keep && !chance(placed)) kept.back().token = "";
       if (chance(8)) continue;
       Q d = f;
-      if (chance(5)) d.kind = pick(std::vector<char>{'o', 'b', 'a', 't'});
-      if (chance(40) || d.kind != f.kind) d.value = fresh_value(d);
+      if ((d.kind == 'a' || d.kind == 'b') && chance(15)) {  // a number of the other form
+        d.kind = d.kind == 'a' ? 'b' : 'a';
+        if (chance(50)) d.value = fresh_value(d);
+      } else if (chance(5)) {
+        d.kind = pick(std::vector<char>{'o', 'b', 'a', 't'});
+      }
+      if (chance(40) || (d.kind != f.kind && d.kind != 'a' && d.kind != 'b')) d.value = fresh_value(d);
       if (chance(25)) {  // a live reading in the text changed
         for (char& ch : d.name) {
           if (std::isdigit(static_cast<unsigned char>(ch))) ch = static_cast<char>('0' + num(0, 9));
         }
-        if (chance(30)) d.name += pick(std::vector<std::string>{" 1.1V", ".", "9", "V"});
+        if (chance(30)) d.name += pick(std::vector<std::string>{" 1.1V", ".", "9", "V", "+", " -5", "+-.0"});
+        if (keep && chance(50)) std::swap(kept.back().name, d.name);  // the new release's reading
       }
+      if (chance(6)) d.token = chance(50) ? "" : d.token + "0";  // the question is another one now
+      if (chance(3)) d.offset = "";
       if (d.kind == 'o' && chance(15)) {  // an option that the new release no longer offers
         d.codes.push_back("7E");
         d.value = "7E";
       }
-      dumped.push_back(d);
-      if (chance(6)) dumped.push_back(make());
+      if (chance(10)) d.bios = true;
+      put_dumped(d);
+      if (chance(6)) put_dumped(make());
     }
     for (std::size_t i = 1; i < dumped.size(); ++i) {
       if (chance(8)) std::swap(dumped[i - 1], dumped[i]);
@@ -1158,13 +1272,23 @@ class Gen {
     UpdateCase c;
     std::string end = chance(80) ? "\r\n" : "\n";
     c.fresh = "// Script File Name : new.txt" + end + "HIICrc32= 5EED0A13" + end + end;
-    for (const Q& q : fresh) c.fresh += chance(4) ? question() + "\r\n" : render(q, end);
+    for (const Q& q : kept) c.fresh += chance(4) && !share_nothing ? question() + "\r\n" : render(q, end);
     c.dumped = "// Script File Name : old.txt" + end + end;
     for (const Q& q : dumped) c.dumped += render(q, end);
     if (chance(30)) mutate(c.fresh);
     if (chance(30)) mutate(c.dumped);
     c.exclude = "// questions the update leaves alone\r\n";
-    for (int i = chance(30) ? num(1, 2) : 0; i > 0; --i) c.exclude += pick(kNames) + "\r\n";
+    for (int i = chance(30) ? num(1, 2) : 0; i > 0; --i) {
+      std::string entry = chance(50) || dumped.empty() ? pick(kNames) : pick(dumped).name;
+      if (chance(40)) {  // the key as written, as messages print it
+        std::string key;
+        for (char ch : entry) {
+          if (model_visible(ch)) key += ch;
+        }
+        entry = model_written_key(key.substr(0, key.find('/')));
+      }
+      c.exclude += entry + "\r\n";
+    }
     return c;
   }
 
@@ -1366,6 +1490,65 @@ TEST(CrossCheck, ModelFollowsTheUpdateRulesExamples) {
             "Setup Question = O\r\nOptions =*[00]Off\r\n         [01]On\r\n\r\n"
             "Setup Question = Z\r\nOptions=[00]Off\x00*[01]\r\n*[01]On\r\n"s);
   EXPECT_EQ(m.printed, "Not carried: N = 7\r\nNot carried: O = 02\r\n");
+}
+
+// Questions pair by Token, Offset and key skeleton before they pair by key; a walked question
+// with an identity searches by key only when the searched script holds questions without one
+// (excluded ones too), and a failed search sends the next one to the top. Both the model and the
+// program, so that a disagreement below points at the one that moved.
+TEST(CrossCheck, UpdatesPairQuestionsByTokenAndOffset) {
+  ScratchDir dir;
+  auto expect_update = [](const std::string& dumped, const std::string& fresh, const std::string& exclude,
+                          const std::string& difference, const std::string& merged, const std::string& printed) {
+    for (const Update& u : {model_update(dumped, fresh, exclude), program_update(dumped, fresh, exclude)}) {
+      EXPECT_EQ(u.compared.difference, difference);
+      EXPECT_EQ(u.merged.bytes, merged);
+      EXPECT_EQ(u.merged.printed, printed);
+    }
+  };
+  const std::string options_a = "Options =*[00]A\r\n         [01]B\r\n\r\n";
+  const std::string options_b = "Options =[00]A\r\n         *[01]B\r\n\r\n";
+  // A live reading moved "tRTP" onto the next question, a number changed form, a setting has no
+  // question left to go into, and an exclusion names a key as written.
+  const std::string dumped =
+      "Setup Question = tRTP 20\r\nToken =2B38 // Do NOT change this line\r\nOffset =0D\r\n" + options_b +
+      "Setup Question = tRTP 19\r\nToken =2B39\r\nOffset =0D\r\n" + options_a +
+      "Setup Question = Power Limit\r\nToken =3A\r\nOffset =01\r\nValue =<110>\r\n\r\n"
+      "Setup Question = Fan Speed\r\nToken =3B\r\nOffset =01\r\nBIOS Default =[05]\r\nValue =07\r\n\r\n"
+      "Setup Question = D0->D3 idle\r\nToken =3C\r\nOffset =01\r\nValue =<300>\r\n\r\n";
+  const std::string fresh_tail =
+      "Setup Question = tRTP 18\r\nToken =2B39\r\nOffset =0D\r\n" + options_a +
+      "Setup Question = Power Limit\r\nToken =3A\r\nOffset =01\r\nValue =6E\r\n\r\n"
+      "Setup Question = D0->D3 idle\r\nToken =3C\r\nOffset =01\r\nValue =<200>\r\n\r\n";
+  const std::string rtp = "Setup Question = tRTP 19\r\nToken =2B 38\r\nOffset =0D\r\n";
+  expect_update(dumped, rtp + options_a + fresh_tail, "D0-%3ED3idle\r\n",
+                "{tRTP19},[?],<01>\r\n{PowerLimit},[?],<110>\r\n",
+                rtp + "Options = [00]A\r\n        *[01]B\r\n\r\n" + fresh_tail,
+                "Not carried: PowerLimit = 110\r\nNot carried: FanSpeed = 07\r\n");
+
+  // Z has an identity that no dumped question has: it searches by key only while the dumped
+  // script holds a question without identity, and then its failed search sends K's search back to
+  // the top.
+  const std::string keyed =
+      "Setup Question = K\r\nToken =01\r\nOffset =00\r\nValue =1\r\n\r\n"
+      "Setup Question = L\r\nToken =02\r\nOffset =00\r\nValue =2\r\n\r\n"
+      "Setup Question = K\r\nToken =03\r\nOffset =00\r\nValue =3\r\n\r\n";
+  const std::string walked =
+      "Setup Question = L\r\nValue =0\r\n\r\n"
+      "Setup Question = Z\r\nToken =09\r\nOffset =00\r\nValue =0\r\n\r\n"
+      "Setup Question = K\r\nValue =0\r\n\r\n";
+  const std::string carried =
+      "Setup Question = L\r\nValue =2\n\r\n"
+      "Setup Question = Z\r\nToken =09\r\nOffset =00\r\nValue =0\r\n\r\n"
+      "Setup Question = K\r\nValue =";
+  expect_update(keyed, walked, "", "{L},[?],<2>\r\n{K},[?],<3>\r\n", carried + "3\n\r\n", "");
+  expect_update(keyed + "Setup Question = E\r\nValue =5\r\n\r\n", walked, "E\r\n",
+                "{L},[?],<2>\r\n{K},[?],<1>\r\n", carried + "1\n\r\n", "");
+
+  // Two questions that both have an identity never pair by key: nothing is shared.
+  expect_update("Setup Question = A\r\nToken =1\r\nOffset =2\r\nValue =1\r\n",
+                "Setup Question = A\r\nToken =9\r\nOffset =2\r\nValue =5\r\n", "", "", "",
+                "Error, no question of old.txt is in new.txt\r\n");
 }
 
 TEST(CrossCheck, RandomUpdatesCompareAndMergeAsTheModelSays) {
