@@ -468,6 +468,16 @@ struct Merged {
   std::string printed;
 };
 
+// Two values differ as settings when their texts differ, or when one Value line writes them bare
+// (hexadecimal) and the other between angles (decimal) and, leading zeros aside, they are more
+// than one digit from 0 to 9.
+bool model_differ(const std::string& a, char a_form, const std::string& b, char b_form) {
+  if (a != b) return true;
+  if (!((a_form == 'a' && b_form == 'b') || (a_form == 'b' && b_form == 'a'))) return false;
+  const std::string digits = a.substr(std::min(a.size(), a.find_first_not_of('0')));
+  return !(digits.empty() || (digits.size() == 1 && digits[0] >= '0' && digits[0] <= '9'));
+}
+
 // The merge into a script as model_convert() read it. `from` gives, for each line of the
 // difference file, the kind of the Value line its value comes from (none: any kind).
 Merged model_merge(const Converted& read, const std::string& difference, const std::vector<char>& from = {}) {
@@ -552,7 +562,8 @@ Merged model_merge(const Converted& read, const std::string& difference, const s
     for (std::size_t j = a.first; a.kind == 'o' && written && j <= a.last; ++j) {
       merged[j] = block_line(lines[j]);
     }
-    if (!written && a.cur != matched) {
+    const char came_from = line_of[q] < from.size() ? from[line_of[q]] : 'n';
+    if (!written && model_differ(matched, came_from, a.cur, a.form)) {
       out.printed += "Not carried: " + a.key + " = " + matched + "\r\n";
     }
   }
@@ -694,14 +705,18 @@ Compared model_compare(const Side& mine, const Side& theirs, const std::string& 
   for (std::size_t w = 0; w < mine.records.size(); ++w) {
     const Record& r = mine.records[w];
     ++lines_of[r.key];
-    if (partner[w] >= 0 && theirs.records[static_cast<std::size_t>(partner[w])].cur != r.cur) differs[r.key] = true;
+    const auto p = static_cast<std::size_t>(partner[w]);
+    if (partner[w] >= 0 && model_differ(theirs.records[p].cur, theirs.form(p), r.cur, mine.form(w))) {
+      differs[r.key] = true;
+    }
   }
   Compared out;
   for (std::size_t w = 0; w < mine.records.size(); ++w) {
     const Record& r = mine.records[w];
     const auto p = static_cast<std::size_t>(partner[w]);
     const std::string& value = partner[w] >= 0 ? theirs.records[p].cur : r.cur;
-    const bool write = lines_of[r.key] > 1 ? differs[r.key] : partner[w] >= 0 && value != r.cur;
+    const bool write = lines_of[r.key] > 1 ? differs[r.key]
+                                           : partner[w] >= 0 && model_differ(value, theirs.form(p), r.cur, mine.form(w));
     if (!write) continue;
     out.difference += "{" + r.key + "},[" + r.def + "],<" + value + ">\r\n";
     out.from.push_back(partner[w] >= 0 ? theirs.form(p) : mine.form(w));
