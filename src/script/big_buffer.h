@@ -7,9 +7,8 @@
 #include <type_traits>
 
 // Memory for the large arrays that a reading of a big script fills: a script's bytes, its
-// questions and their texts. Taken straight from the system, in huge pages where it offers them,
-// and grown in place: a first touch of memory costs the system a page fault, and with pages of
-// 4 KiB those faults, not the reading, would set the pace on scripts of hundreds of megabytes.
+// questions and their texts. Taken straight from the system and grown in place, without the copy
+// (and the fresh pages for it) that a growing vector makes on scripts of hundreds of megabytes.
 namespace nvram {
 
 class BigBuffer {
