@@ -140,11 +140,6 @@ FileBytes::Result FileBytes::read(int fd, const std::string& name) {
   }
 }
 
-void FileBytes::assign(std::string_view bytes) {
-  release();
-  bytes_.append(bytes);
-}
-
 void FileBytes::release() {
   if (mapped_) {
     ::munmap(const_cast<char*>(mapped_), mapped_size_);

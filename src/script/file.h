@@ -203,8 +203,6 @@ class FileBytes {
   // Reads what the descriptor gives, from where it stands to its end; does not close it. `name`
   // names the file in a report that it was cut short.
   Result read(int fd, const std::string& name = "-");
-  // Holds a copy of bytes already in memory.
-  void assign(std::string_view bytes);
 
   std::string_view view() const { return mapped_ ? std::string_view(mapped_, mapped_size_) : bytes_.view(); }
   // Gives the bytes up.

@@ -39,7 +39,6 @@ bool LineSource::next(std::string_view& piece) {
     }
     data = piece_;
   }
-  whole_ = std::string_view(data, n);
   const void* nul = std::memchr(data, '\0', n);
   if (nul) n = static_cast<std::size_t>(static_cast<const char*>(nul) - data);
   piece = std::string_view(data, n);

@@ -25,10 +25,6 @@ class LineSource {
   // read error, which count alike as the end. The view stays valid until the next call.
   bool next(std::string_view& piece);
 
-  // The bytes of the piece that next() delivered last, NUL bytes and whatever follows them
-  // included.
-  std::string_view whole() const { return whole_; }
-
  private:
   bool fill();
 
@@ -37,7 +33,6 @@ class LineSource {
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
   char piece_[kLineBuffer];  // a piece that spans two fills of storage_
-  std::string_view whole_;   // the last piece, in storage_ or in piece_
 };
 
 }  // namespace nvram
