@@ -285,12 +285,14 @@ class QuestionScanner {
     // One pass over the key as read gives its skeleton and tells whether record lines must
     // write it otherwise.
     bool delimiter = false;
-    skeleton_.clear();
+    std::size_t kept = 0;  // never more than the key's own characters
     for (char c : raw.view()) {
       const std::uint8_t kind = kKeyChar[static_cast<unsigned char>(c)];
       delimiter |= kind == kDelimiter;
-      if (kind != kReading) skeleton_.append(c);
+      skeleton_.text[kept] = c;
+      kept += kind != kReading;
     }
+    skeleton_.size = kept;
     if (delimiter) {
       key_.size = written_key(raw.view(), key_.text);
     } else {
