@@ -1,5 +1,6 @@
 #include "diff/words.h"
 
+#include "script/carry.h"
 #include "script/record.h"
 
 namespace nvram::diff {
@@ -102,25 +103,26 @@ QuestionWords question_words(const ScriptReading& reading, std::size_t index) {
   q.text = std::string(drop_comment(text));
   q.token = reading.token(index);
   q.offset = reading.offset(index);
-  const std::string_view region =
-      reading.bytes().substr(at.value_begin, at.value_end - at.value_begin);
+  // Each line of the Value line or option block, without its line end, up to its first NUL.
+  auto lines = [&](auto&& take) {
+    for_each_line(value_region(reading, index), [&](std::string_view, std::string_view whole) {
+      std::size_t end = 0;
+      const std::string_view line = next_line(whole, end);
+      take(line.substr(0, line.find('\0')));
+    });
+  };
   switch (at.kind) {
     case ValueKind::kNone:
       break;
     case ValueKind::kOptions:
       q.kind = Kind::kOption;
-      for (std::size_t p = 0; p < region.size();) {
-        std::string_view line = next_line(region, p);
-        line = line.substr(0, line.find('\0'));
+      lines([&q](std::string_view line) {
         if (!begins(line, "/")) take_option(line, q);
-      }
+      });
       break;
-    default: {
-      std::size_t p = 0;
-      const std::string_view line = next_line(region, p);
-      take_value(line.substr(0, line.find('\0')), q);
+    default:
+      lines([&q](std::string_view line) { take_value(line, q); });
       break;
-    }
   }
   return q;
 }

@@ -177,7 +177,7 @@ int use_different_create_merged(const std::string& script, const std::string& di
   KeyTable keys;
   std::vector<std::vector<std::size_t>> questions_of;  // by key number
   for (std::size_t i = 0; i < reading.size(); ++i) {
-    const std::uint32_t id = keys.add(reading.key(i));
+    const std::uint32_t id = keys.add(reading.key(i), reading[i].key_hash);
     if (id == questions_of.size()) questions_of.emplace_back();
     questions_of[id].push_back(i);
   }

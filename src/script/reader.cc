@@ -355,22 +355,11 @@ class QuestionScanner {
     if (records_) write_record();
   }
 
-  // "{key},[default],<current>\r\n", in one write.
+  // The record line, in one write.
   void write_record() {
-    char line[3 * kFieldMax + 10];
-    char* at = line;
-    auto put = [&at](std::string_view s) {
-      std::memcpy(at, s.data(), s.size());
-      at += s.size();
-    };
-    put("{");
-    put(key_.view());
-    put("},[");
-    put(default_.view());
-    put("],<");
-    put(current_.view());
-    put(">\r\n");
-    records_->write(std::string_view(line, static_cast<std::size_t>(at - line)));
+    char line[kRecordLineMax];
+    records_->write(std::string_view(
+        line, record_line(key_.view(), default_.view(), current_.view(), line)));
   }
 
   ScriptReading& reading_;

@@ -7,18 +7,27 @@
 
 namespace nvram {
 
+std::size_t record_line(std::string_view key, std::string_view default_value,
+                        std::string_view current_value, char (&out)[kRecordLineMax]) {
+  char* at = out;
+  auto put = [&at](std::string_view s) {
+    std::memcpy(at, s.data(), s.size());
+    at += s.size();
+  };
+  put("{");
+  put(key.substr(0, kFieldMax));
+  put("},[");
+  put(default_value.substr(0, kFieldMax));
+  put("],<");
+  put(current_value.substr(0, kFieldMax));
+  put(">\r\n");
+  return static_cast<std::size_t>(at - out);
+}
+
 std::string record_line(std::string_view key, std::string_view default_value,
                         std::string_view current_value) {
-  std::string line;
-  line.reserve(key.size() + default_value.size() + current_value.size() + 10);
-  line += '{';
-  line += key;
-  line += "},[";
-  line += default_value;
-  line += "],<";
-  line += current_value;
-  line += ">\r\n";
-  return line;
+  char line[kRecordLineMax];
+  return std::string(line, record_line(key, default_value, current_value, line));
 }
 
 namespace {

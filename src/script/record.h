@@ -44,6 +44,13 @@ ValueKind value_line_kind(std::string_view value_line);
 std::string record_line(std::string_view key, std::string_view default_value,
                         std::string_view current_value);
 
+// The longest record line: three full fields and the ten bytes around them.
+inline constexpr std::size_t kRecordLineMax = 3 * kFieldMax + 10;
+
+// The same line into `out`, each field cut to 63 characters; returns its length.
+std::size_t record_line(std::string_view key, std::string_view default_value,
+                        std::string_view current_value, char (&out)[kRecordLineMax]);
+
 // The question key of a Setup line: the visible characters after the line's first '=', up to the
 // first CR, LF or '/' or the end of the line, at most 63 of them. No '=' gives the empty key.
 // The reader and the merge both use this, so the two keys of one question agree byte for byte.

@@ -91,14 +91,10 @@ int process_script_compare(const std::string& new_script, const ScriptReading& w
     return kMissingFile;
   }
   std::vector<Difference> found = update_differences(walked, searched, pairing);
+  char line[kRecordLineMax];
   for (const Difference& d : found) {
-    diff.write("{");
-    diff.write(walked.key(d.question));
-    diff.write("},[");
-    diff.write(walked.default_value(d.question));
-    diff.write("],<");
-    diff.write(d.value);
-    diff.write(">\r\n");
+    diff.write(std::string_view(
+        line, record_line(walked.key(d.question), walked.default_value(d.question), d.value, line)));
   }
   if (!diff.finish()) return kMissingFile;
   remove_if_same(walked_name, walked_records.get());

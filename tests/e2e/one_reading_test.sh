@@ -39,29 +39,32 @@ for tail in '' '   '; do
   expect_rows 'changed,BootDelay,20,10,yes'
 done
 
+# carried OLD NEW MERGED ROWS...: -u of the two scripts (printf formats) writes MERGED quietly, and
+# nvram-diff --all gives ROWS.
+carried() {
+  : >"$WORK/Exclude.txt"
+  printf "$1" >"$WORK/old.txt"
+  printf "$2" >"$WORK/new.txt"
+  run_nvram -u old.txt new.txt
+  expect_status 0
+  expect_stdout ''
+  expect_file merged.txt "$3"
+  run_diff --format csv --all old.txt new.txt
+  expect_status 1
+  expect_rows "${@:4}"
+}
+
 begin_case "a line of blanks after a value ends the question for the merge too"
-: >"$WORK/Exclude.txt"
-printf 'Setup Question\t= A\r\nValue\t=1\r\n\r\nSetup Question\t= B\r\nValue\t=7\r\n' >"$WORK/old.txt"
-printf 'Setup Question\t= A\r\nValue\t=0\r\n    \r\nSetup Question\t= B\r\nValue\t=7\r\n' >"$WORK/new.txt"
-run_nvram -u old.txt new.txt
-expect_status 0
-expect_stdout ''
-expect_file merged.txt 'Setup Question\t= A\r\nValue\t=1\n    \r\nSetup Question\t= B\r\nValue\t=7\r\n'
-run_diff --format csv --all old.txt new.txt
-expect_status 1
-expect_rows 'changed,A,1,0,yes' 'same,B,7,7,'
+carried 'Setup Question\t= A\r\nValue\t=1\r\n\r\nSetup Question\t= B\r\nValue\t=7\r\n' \
+  'Setup Question\t= A\r\nValue\t=0\r\n    \r\nSetup Question\t= B\r\nValue\t=7\r\n' \
+  'Setup Question\t= A\r\nValue\t=1\n    \r\nSetup Question\t= B\r\nValue\t=7\r\n' \
+  'changed,A,1,0,yes' 'same,B,7,7,'
 
 begin_case "a Setup line inside a question before its value opens no question for the merge"
-: >"$WORK/Exclude.txt"
-printf 'Setup Question\t= A\r\nValue\t=5\r\n\r\nSetup Question\t= K\r\nValue\t=7\r\n' >"$WORK/old.txt"
-printf 'Setup Question\t= A\r\nHelp String\t= a\r\nSetup Question\t= K\r\nValue\t=5\r\n\r\nSetup Question\t= K\r\nValue\t=5\r\n' >"$WORK/new.txt"
-run_nvram -u old.txt new.txt
-expect_status 0
-expect_stdout ''
-expect_file merged.txt 'Setup Question\t= A\r\nHelp String\t= a\r\nSetup Question\t= K\r\nValue\t=5\r\n\r\nSetup Question\t= K\r\nValue\t=7\n'
-run_diff --format csv --all old.txt new.txt
-expect_status 1
-expect_rows 'changed,K,7,5,yes' 'same,A,5,5,'
+carried 'Setup Question\t= A\r\nValue\t=5\r\n\r\nSetup Question\t= K\r\nValue\t=7\r\n' \
+  'Setup Question\t= A\r\nHelp String\t= a\r\nSetup Question\t= K\r\nValue\t=5\r\n\r\nSetup Question\t= K\r\nValue\t=5\r\n' \
+  'Setup Question\t= A\r\nHelp String\t= a\r\nSetup Question\t= K\r\nValue\t=5\r\n\r\nSetup Question\t= K\r\nValue\t=7\n' \
+  'changed,K,7,5,yes' 'same,A,5,5,'
 
 begin_case "a saved script given as a FIFO: a renamed question is paired without reading it again"
 : >"$WORK/Exclude.txt"
