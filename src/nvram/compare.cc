@@ -66,7 +66,7 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   if (int rc = load_exclusion_list(excluded)) return rc;
   if (int rc = check_tool(tool)) return rc;
   // A live export left from an earlier run must never be compared in place of a fresh one.
-  std::remove(kLiveScript);
+  remove_name(kLiveScript);
   if (int rc = run_tool(tool, {"/o", "/s", kLiveScript})) return rc;
 
   // Each script is read once, and its questions are compared as this run read them: a saved

@@ -23,6 +23,14 @@ bool BigBuffer::reserve(std::size_t bytes) {
   return true;
 }
 
+void* allocate_populated(std::size_t bytes) {
+  void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (at == MAP_FAILED) throw std::bad_alloc();
+  return at;
+}
+
+void free_populated(void* at, std::size_t bytes) { ::munmap(at, bytes); }
+
 void BigBuffer::release() {
   if (data_) ::munmap(data_, capacity_);
   data_ = nullptr;

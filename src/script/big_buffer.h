@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 // Memory for the large arrays that a reading of a big script fills: a script's bytes, its
 // questions and their texts. Taken straight from the system and grown in place, without the copy
@@ -45,6 +47,13 @@ class BigBuffer {
     size_ += n;
   }
   void append(std::string_view s) { append(s.data(), s.size()); }
+  // Makes the buffer n bytes longer and gives where those bytes begin, for the caller to fill.
+  char* extend(std::size_t n) {
+    if (size_ + n > capacity_ && !reserve(grown(size_ + n))) throw std::bad_alloc();
+    char* at = data_ + size_;
+    size_ += n;
+    return at;
+  }
   void clear() { size_ = 0; }
   // Gives the memory back.
   void release();
@@ -81,5 +90,35 @@ class BigArray {
  private:
   BigBuffer bytes_;
 };
+
+// An allocator for the large arrays that are made once per run and filled at once (the pairing's
+// tables): from a quarter of a megabyte up, the memory comes straight from the system with its pages in place,
+// which costs less than a fault for each page on first touch.
+void* allocate_populated(std::size_t bytes);
+void free_populated(void* at, std::size_t bytes);
+inline constexpr std::size_t kPopulatedFrom = std::size_t{256} << 10;
+
+template <class T>
+struct PopulatedAllocator {
+  using value_type = T;
+  PopulatedAllocator() = default;
+  template <class U>
+  PopulatedAllocator(const PopulatedAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < kPopulatedFrom) return std::allocator<T>().allocate(n);
+    return static_cast<T*>(allocate_populated(bytes));
+  }
+  void deallocate(T* at, std::size_t n) {
+    const std::size_t bytes = n * sizeof(T);
+    if (bytes < kPopulatedFrom) return std::allocator<T>().deallocate(at, n);
+    free_populated(at, bytes);
+  }
+  template <class U>
+  bool operator==(const PopulatedAllocator<U>&) const { return true; }
+};
+
+template <class T>
+using PopulatedVector = std::vector<T, PopulatedAllocator<T>>;
 
 }  // namespace nvram

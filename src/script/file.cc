@@ -1,6 +1,7 @@
 #include "script/file.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -437,11 +439,48 @@ void ReplacingFile::discard() {
 
 ReplacingFile::~ReplacingFile() { discard(); }
 
+namespace {
+
+// From this size up, a removed file's pages are freed in another thread.
+constexpr off_t kFreedAside = off_t{1} << 20;
+
+void* close_descriptor(void* fd) {
+  ::close(static_cast<int>(reinterpret_cast<std::intptr_t>(fd)));
+  return nullptr;
+}
+
+}  // namespace
+
+int remove_name(const char* name) {
+  // The system frees a file's pages when its last name and its last descriptor are gone: a
+  // descriptor held across the removal and closed by another thread moves that work there.
+  struct stat st;
+  int held = -1;
+  if (::lstat(name, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1 && st.st_size >= kFreedAside)
+    held = ::open(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  const int rc = std::remove(name);
+  const int saved_errno = errno;
+  if (held >= 0) {
+    pthread_t thread;
+    pthread_attr_t attr;
+    bool started = false;
+    if (pthread_attr_init(&attr) == 0) {
+      started = pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED) == 0 &&
+                pthread_create(&thread, &attr, close_descriptor,
+                               reinterpret_cast<void*>(static_cast<std::intptr_t>(held))) == 0;
+      pthread_attr_destroy(&attr);
+    }
+    if (!started) ::close(held);
+  }
+  errno = saved_errno;
+  return rc;
+}
+
 File create_anew(const std::string& name) {
   // Should another run create the name between the removal and the creation, the removal is
   // done again: the new file is never one that was already there.
   for (int attempt = 0; attempt < 10; ++attempt) {
-    if (!replaceable(name) || (::unlink(name.c_str()) != 0 && errno != ENOENT)) return File();
+    if (!replaceable(name) || (remove_name(name.c_str()) != 0 && errno != ENOENT)) return File();
     int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
       std::FILE* f = ::fdopen(fd, "wb");
@@ -457,7 +496,7 @@ void remove_if_same(const std::string& name, std::FILE* f) {
   struct stat open_st, named_st;
   if (::fstat(::fileno(f), &open_st) == 0 && ::lstat(name.c_str(), &named_st) == 0 &&
       open_st.st_dev == named_st.st_dev && open_st.st_ino == named_st.st_ino) {
-    ::unlink(name.c_str());
+    remove_name(name.c_str());
   }
 }
 

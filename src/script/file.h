@@ -163,6 +163,11 @@ class ReplacingFile {
   OutFile out_;
 };
 
+// Removes the name `name`, as std::remove() does. When it is the last name of a large regular file, the
+// file's pages are given back to the system by another thread, so that the removal costs the run
+// no time where a core is free.
+int remove_name(const char* name);
+
 // Creates the file `name` anew for writing ("wb"): whatever stands at the name (a file, a symbolic
 // link, a hard link to another file) is removed first and a new file is created in its place, so
 // no link planted there can send the writes to another file. An empty File when that fails (a

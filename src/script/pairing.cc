@@ -152,8 +152,8 @@ class IdentityTable {
   }
 
   const ScriptReading& searched_;
-  std::vector<std::uint32_t> next_;  // by question: the next question of its identity
-  std::vector<Slot> slots_;          // a power of two, at most half full
+  PopulatedVector<std::uint32_t> next_;  // by question: the next question of its identity
+  PopulatedVector<Slot> slots_;      // a power of two, at most half full
   std::size_t mask_ = 0;
 };
 

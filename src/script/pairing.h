@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "script/big_buffer.h"
 #include "script/exclusion.h"
 #include "script/key_table.h"
 #include "script/reader.h"
@@ -29,7 +30,7 @@ struct QuestionPair {
 };
 
 struct Pairing {
-  std::vector<QuestionPair> walked;  // one per walked question, in order
+  PopulatedVector<QuestionPair> walked;  // one per walked question, in order
   std::size_t pairs = 0;
   // The searched questions that the update cannot carry: left without a partner, with an
   // identity that no walked question has, a key that is not excluded, and a default and a current

@@ -68,37 +68,39 @@ void take_options_line(std::string_view line, Field& current) {
   }
 }
 
-// "Value =\"INT33D5\" // x": a text, when no '/' stands before the first '=', the first byte
-// after it that is not a blank or tab is '"' and a second '"' follows before the line end. Gives
-// the position of the opening quote and of the closing one.
-bool find_text(std::string_view line, std::size_t& open, std::size_t& close) {
-  const std::string_view text = line_text(line);
-  const std::size_t equals = text.find('=');
-  if (equals == std::string_view::npos || text.substr(0, equals).find('/') != std::string_view::npos)
-    return false;
-  open = text.find_first_not_of(" \t", equals + 1);
-  if (open == std::string_view::npos || text[open] != '"') return false;
-  close = text.find('"', open + 1);
-  return close != std::string_view::npos;
-}
-
-// "Value =5": the first run of hexadecimal digits after the first '='. A text is taken whole,
-// with its quotes (record_text_value()).
-void take_value_line(std::string_view line, Field& current) {
+// A Value line: the shape of its value (value_line_kind()) and its current value, in one look at
+// the line. The value is a text, taken whole with its quotes (record_text_value()), when no '/'
+// stands before the line's first '=', the first byte after it that is not a blank or tab is '"' and
+// a second '"' follows before the line end ("Value =\"INT33D5\" // x"); otherwise the first run of
+// hexadecimal digits after the first '=' ("Value =5"), where a '/' or the line end stops the search.
+ValueKind take_value_line(std::string_view line, Field& current) {
   current.clear();
-  std::size_t open = 0, close = 0;
-  if (find_text(line, open, close)) {
-    for (char c : record_text_value(line.substr(open + 1, close - open - 1))) current.append(c);
-    return;
+  const char* p = line.data();
+  const std::size_t size = line.size();
+  std::size_t equals = 0;
+  bool slash = false;  // a '/' before the '=', which leaves no value to take
+  while (equals < size && p[equals] != '=' && !is_line_end(p[equals])) slash |= p[equals++] == '/';
+  if (equals == size || p[equals] != '=') return ValueKind::kBare;
+  std::size_t at = equals + 1;
+  while (at < size && (p[at] == ' ' || p[at] == '\t')) ++at;
+  ValueKind kind = ValueKind::kBare;
+  std::size_t close = 0;
+  if (at < size && p[at] == '<') {
+    kind = ValueKind::kAngled;
+  } else if (at < size && p[at] == '"') {
+    close = at + 1;
+    while (close < size && p[close] != '"' && !is_line_end(p[close])) ++close;
+    if (close < size && p[close] == '"') kind = ValueKind::kText;
+  }
+  if (slash) return kind;
+  if (kind == ValueKind::kText) {
+    for (char c : record_text_value(line.substr(at + 1, close - at - 1))) current.append(c);
+    return kind;
   }
   std::size_t put = 0;
-  bool after_equals = false;
-  for (char c : line) {
+  for (std::size_t i = equals + 1; i < size; ++i) {
+    const char c = p[i];
     if (is_line_end(c) || c == '/') break;
-    if (!after_equals) {
-      after_equals = c == '=';
-      continue;
-    }
     if (is_hex_digit(static_cast<unsigned char>(c))) {
       if (put == kFieldMax) break;
       current.append(c);
@@ -107,6 +109,7 @@ void take_value_line(std::string_view line, Field& current) {
       break;  // the end of the run of digits
     }
   }
+  return kind;
 }
 
 // "BIOS Default =[01]On": every hexadecimal digit after an '='; the first '[' after the latest
@@ -116,7 +119,12 @@ bool take_bios_line(std::string_view line, Field& default_value) {
   std::size_t put = 0;
   bool after_equals = false;
   bool bracket_seen = false;  // since the latest '='
-  for (char c : line) {
+  // Before the first '=', only a stop character counts.
+  std::size_t head = 0;
+  while (head < line.size() && line[head] != '=' && line[head] != ']' && line[head] != '/' &&
+         !is_line_end(line[head]))
+    ++head;
+  for (char c : line.substr(head)) {
     if (is_line_end(c) || c == ']' || c == '/') {
       if (default_value.size == 0) default_value.set_placeholder();
       return true;
@@ -170,30 +178,70 @@ bool take_option_list_line(std::string_view line, Field& current) {
   return true;
 }
 
-// The text of a Token or Offset line: what follows its first '=', up to its first '/', CR or LF,
-// without blanks and tabs.
-void take_place_text(std::string_view line, std::string& out) {
-  out.clear();
-  std::size_t at = line.find('=');
-  if (at == std::string_view::npos) return;
-  for (++at; at < line.size(); ++at) {
-    const char c = line[at];
-    if (c == '/' || is_line_end(c)) break;
-    if (c != ' ' && c != '\t') out += c;
+// The text of a Token or Offset line, which has no length limit: kept in memory of its own that
+// grows to the longest such line and is then reused.
+class PlaceText {
+ public:
+  std::size_t size() const { return size_; }
+  const char* data() const { return data_.get(); }
+  void clear() { size_ = 0; }
+
+  // What follows the line's first '=', up to its first '/', CR or LF, without blanks and tabs.
+  void take(std::string_view line) {
+    size_ = 0;
+    std::size_t at = 0;
+    while (at < line.size() && line[at] != '=') ++at;  // a few bytes in
+    if (at == line.size()) return;
+    if (line.size() > capacity_) {
+      capacity_ = std::max(line.size(), 2 * capacity_);
+      data_.reset(new char[capacity_]);
+    }
+    char* put = data_.get();
+    std::size_t kept = 0;
+    for (++at; at < line.size(); ++at) {
+      const char c = line[at];
+      if (c == '/' || is_line_end(c)) break;
+      put[kept] = c;
+      kept += c != ' ' && c != '\t';
+    }
+    size_ = kept;
   }
+
+ private:
+  std::unique_ptr<char[]> data_;
+  std::size_t size_ = 0, capacity_ = 0;
+};
+
+// The first visible character of a line, or its length, and whether a CR or LF stands before it.
+// Option lines begin with a run of blanks, which sixteen bytes at a time pass at once.
+std::size_t first_visible(std::string_view text, bool& ended) {
+  std::size_t at = 0;
+#ifdef __SSE2__
+  if (text.size() >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
+    // Visible: above 0x20 as a signed byte (which leaves out 0x80 and above), and not 0x7F.
+    const __m128i visible = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                                             _mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)));
+    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(visible));
+    const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))));
+    if (mask != 0) {
+      at = static_cast<std::size_t>(__builtin_ctz(mask));
+      ended = (ends & ((1u << at) - 1)) != 0;
+      return at;
+    }
+    ended = ends != 0;
+    at = 16;
+  }
+#endif
+  while (at < text.size() && !is_visible(static_cast<unsigned char>(text[at]))) {
+    ended |= is_line_end(text[at]);
+    ++at;
+  }
+  return at;
 }
 
 }  // namespace
-
-// What a byte of a question key is to the reader: a delimiter that record lines escape, a part of
-// a live reading (a decimal digit, '.', '+' or '-', which the key's skeleton drops), or plain.
-enum : std::uint8_t { kPlain, kDelimiter, kReading };
-constexpr auto kKeyChar = [] {
-  std::array<std::uint8_t, 256> table{};
-  for (unsigned char c : std::string_view("%{}[]<>")) table[c] = kDelimiter;
-  for (unsigned char c : std::string_view("0123456789.+-")) table[c] = kReading;
-  return table;
-}();
 
 // Reads the lines of a script, one whole line at a time, and hands the questions to the reading.
 class QuestionScanner {
@@ -208,12 +256,7 @@ class QuestionScanner {
     const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
     std::size_t visible = 0;  // the first visible character
     bool ended = false;       // a line end stands before it
-    if (!is_visible(first)) {
-      while (visible < text.size() && !is_visible(static_cast<unsigned char>(text[visible]))) {
-        ended |= is_line_end(text[visible]);
-        ++visible;
-      }
-    }
+    if (!is_visible(first)) visible = first_visible(text, ended);
     if (text.size() <= 1 || is_line_end(static_cast<char>(first)) || visible == text.size()) {
       blank();
       return;
@@ -239,8 +282,7 @@ class QuestionScanner {
           set_value(ValueKind::kOptions, begin, end);
           state_ = State::kInOptionList;
         } else if (first == 'V' && starts_with(text, "Value")) {
-          take_value_line(text, current_);
-          set_value(value_line_kind(text), begin, end);
+          set_value(take_value_line(text, current_), begin, end);
           state_ = State::kBetweenQuestions;
         } else if (first == 'B' && starts_with(text, "BIOS ")) {
           if (!take_bios_line(text, default_)) state_ = State::kBetweenQuestions;
@@ -280,24 +322,13 @@ class QuestionScanner {
 
   // "Setup ... = Question Text": a new record with placeholders for both values.
   void start(std::string_view text, std::uint64_t begin) {
-    Field raw;
-    raw.size = question_key(text, raw.text);
-    // One pass over the key as read gives its skeleton and tells whether record lines must
-    // write it otherwise.
-    bool delimiter = false;
-    std::size_t kept = 0;  // never more than the key's own characters
-    for (char c : raw.view()) {
-      const std::uint8_t kind = kKeyChar[static_cast<unsigned char>(c)];
-      delimiter |= kind == kDelimiter;
-      skeleton_.text[kept] = c;
-      kept += kind != kReading;
-    }
-    skeleton_.size = kept;
-    if (delimiter) {
-      key_.size = written_key(raw.view(), key_.text);
-    } else {
-      std::memcpy(key_.text, raw.text, raw.size);
-      key_.size = raw.size;
+    const KeyScan scan = scan_question_key(text, key_.text, skeleton_.text);
+    key_.size = scan.size;
+    skeleton_.size = scan.skeleton_size;
+    if (scan.delimiter) {  // record lines write the key otherwise
+      char raw[kFieldMax];
+      std::memcpy(raw, key_.text, scan.size);
+      key_.size = written_key(std::string_view(raw, scan.size), key_.text);
     }
     default_.set_placeholder();
     current_.set_placeholder();
@@ -319,10 +350,10 @@ class QuestionScanner {
   void take_place_line(std::string_view text) {
     if (!q_.has_token && starts_with(text, "Token")) {
       q_.has_token = true;
-      take_place_text(text, token_);
+      token_.take(text);
     } else if (!q_.has_offset && starts_with(text, "Offset")) {
       q_.has_offset = true;
-      take_place_text(text, offset_);
+      offset_.take(text);
     }
   }
 
@@ -334,22 +365,28 @@ class QuestionScanner {
     q_.current_size = static_cast<std::uint8_t>(current_.size);
     q_.token_size = static_cast<std::uint32_t>(token_.size());
     q_.offset_size = static_cast<std::uint32_t>(offset_.size());
+    q_.skeleton_size = static_cast<std::uint8_t>(skeleton_.size);
     BigBuffer& text = reading_.text_;
     q_.text = text.size();
-    text.append(key_.view());
-    text.append(default_.view());
-    text.append(current_.view());
-    text.append(token_);
-    text.append("\n", 1);
-    text.append(offset_);
-    text.append("\n", 1);
-    text.append(skeleton_.view());
-    q_.skeleton_size = static_cast<std::uint8_t>(skeleton_.size);
+    const std::size_t identity = token_.size() + offset_.size() + 2 + skeleton_.size;
+    char* at = text.extend(key_.size + default_.size + current_.size + identity);
+    auto put = [&at](const char* bytes, std::size_t n) {
+      std::memcpy(at, bytes, n);
+      at += n;
+    };
+    put(key_.text, key_.size);
+    put(default_.text, default_.size);
+    put(current_.text, current_.size);
+    const char* identity_text = at;
+    put(token_.data(), token_.size());
+    *at++ = '\n';
+    put(offset_.data(), offset_.size());
+    *at++ = '\n';
+    put(skeleton_.text, skeleton_.size);
     // The questions are looked up by key and by identity; their hashes are taken here, while
     // the texts are at hand.
     q_.key_hash = hash_text(key_.view());
-    const std::size_t identity = token_.size() + offset_.size() + 2 + skeleton_.size;
-    q_.identity_hash = hash_text(std::string_view(text.data() + text.size() - identity, identity));
+    q_.identity_hash = hash_text(std::string_view(identity_text, identity));
     reading_.closed_ += closed ? 1 : 0;
     reading_.questions_.push_back(q_);
     if (records_) write_record();
@@ -369,7 +406,7 @@ class QuestionScanner {
   Question q_;
   Field key_, default_, current_;
   Field skeleton_;  // the key without the parts that a live reading changes
-  std::string token_, offset_;
+  PlaceText token_, offset_;
 };
 
 namespace {

@@ -41,20 +41,50 @@ constexpr auto kKeyDelimiters = [] {
 
 bool is_key_delimiter(char c) { return kKeyDelimiters[static_cast<unsigned char>(c)]; }
 
+// What a byte of a Setup line is to its key: a stop (CR, LF, '/'), hidden (no visible character),
+// or a character of the key, which is plain, a delimiter that record lines escape, or a part of a
+// live reading (a decimal digit, '.', '+' or '-', which the skeleton drops).
+enum : std::uint8_t { kKeyStop, kKeyHidden, kKeyPlain, kKeyDelimiter, kKeyReading };
+constexpr auto kKeyByte = [] {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned c = 0; c < 256; ++c) table[c] = c >= 0x21 && c <= 0x7E ? kKeyPlain : kKeyHidden;  // is_visible()
+  for (unsigned char c : std::string_view("\r\n/")) table[c] = kKeyStop;
+  for (unsigned char c : std::string_view("%{}[]<>")) table[c] = kKeyDelimiter;
+  for (unsigned char c : std::string_view("0123456789.+-")) table[c] = kKeyReading;
+  return table;
+}();
+
 }  // namespace
 
-std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
-  std::size_t size = 0;
-  std::size_t eq = setup_line.find('=');
-  if (eq == std::string_view::npos) return size;
+KeyScan scan_question_key(std::string_view setup_line, char (&key)[kFieldMax],
+                          char (&skeleton)[kFieldMax]) {
+  KeyScan scan;
+  const std::size_t eq = setup_line.find('=');
+  if (eq == std::string_view::npos) return scan;
+  std::size_t size = 0, kept = 0;
+  bool delimiter = false;
   for (std::size_t i = eq + 1; i < setup_line.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(setup_line[i]);
-    if (c == '\r' || c == '\n' || c == '/') break;
-    if (!is_visible(c)) continue;
+    const char c = setup_line[i];
+    const std::uint8_t kind = kKeyByte[static_cast<unsigned char>(c)];
+    if (kind <= kKeyHidden) {
+      if (kind == kKeyStop) break;
+      continue;
+    }
     if (size == kFieldMax) break;
-    key[size++] = static_cast<char>(c);
+    key[size++] = c;
+    skeleton[kept] = c;  // never more than the key's own characters
+    kept += kind != kKeyReading;
+    delimiter |= kind == kKeyDelimiter;
   }
-  return size;
+  scan.size = size;
+  scan.skeleton_size = kept;
+  scan.delimiter = delimiter;
+  return scan;
+}
+
+std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]) {
+  char skeleton[kFieldMax];
+  return scan_question_key(setup_line, key, skeleton).size;
 }
 
 std::string question_key(std::string_view setup_line) {

@@ -60,6 +60,17 @@ std::string question_key(std::string_view setup_line);
 // question of a script.
 std::size_t question_key(std::string_view setup_line, char (&key)[kFieldMax]);
 
+// The question key of a Setup line, as question_key() gives it, with what the reader keeps of it,
+// taken in the same pass: its skeleton (the key without the decimal digits, '.', '+' and '-' that
+// a live reading changes) and whether it holds a byte that record lines escape.
+struct KeyScan {
+  std::size_t size = 0;
+  std::size_t skeleton_size = 0;
+  bool delimiter = false;
+};
+KeyScan scan_question_key(std::string_view setup_line, char (&key)[kFieldMax],
+                          char (&skeleton)[kFieldMax]);
+
 // A question key as record lines write it: each '%', '{', '}', '[', ']', '<' and '>' as '%' and
 // two upper-case hexadecimal digits, so that the key never splits its record line. A result longer
 // than 63 characters keeps its first 54, then '#' and the eight upper-case hexadecimal digits of

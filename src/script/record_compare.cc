@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "script/big_buffer.h"
 #include "script/exclusion.h"
 #include "script/file.h"
 #include "script/key_table.h"
@@ -35,7 +36,7 @@ std::vector<Difference> update_differences(const ScriptReading& walked,
     keys.add(walked.key(i), walked[i].key_hash);
     maybe[walked[i].key_hash & mask] = true;
   }
-  std::vector<std::uint32_t> key_of(walked.size(), KeyTable::kMissing);
+  PopulatedVector<std::uint32_t> key_of(walked.size(), KeyTable::kMissing);
   std::vector<std::uint32_t> questions(keys.size(), 0);
   if (keys.size() > 0) {
     for (std::size_t i = 0; i < walked.size(); ++i) {
