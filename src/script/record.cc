@@ -41,16 +41,17 @@ constexpr auto kKeyDelimiters = [] {
 
 bool is_key_delimiter(char c) { return kKeyDelimiters[static_cast<unsigned char>(c)]; }
 
-// What a byte of a Setup line is to its key: a stop (CR, LF, '/'), hidden (no visible character),
-// or a character of the key, which is plain, a delimiter that record lines escape, or a part of a
-// live reading (a decimal digit, '.', '+' or '-', which the skeleton drops).
-enum : std::uint8_t { kKeyStop, kKeyHidden, kKeyPlain, kKeyDelimiter, kKeyReading };
+// What a byte of a Setup line is to its key, as bits: it goes into the key (a visible
+// character), into the skeleton too (a visible character that is no part of a live reading: not a
+// decimal digit, '.', '+' or '-'), it is a delimiter that record lines escape, or it stops the key
+// (CR, LF, '/').
+enum : unsigned { kInKey = 1, kInSkeleton = 2, kKeyDelimiter = 4, kKeyStop = 8 };
 constexpr auto kKeyByte = [] {
   std::array<std::uint8_t, 256> table{};
-  for (unsigned c = 0; c < 256; ++c) table[c] = c >= 0x21 && c <= 0x7E ? kKeyPlain : kKeyHidden;  // is_visible()
+  for (unsigned c = 0x21; c <= 0x7E; ++c) table[c] = kInKey | kInSkeleton;  // is_visible()
+  for (unsigned char c : std::string_view("%{}[]<>")) table[c] |= kKeyDelimiter;
+  for (unsigned char c : std::string_view("0123456789.+-")) table[c] = kInKey;
   for (unsigned char c : std::string_view("\r\n/")) table[c] = kKeyStop;
-  for (unsigned char c : std::string_view("%{}[]<>")) table[c] = kKeyDelimiter;
-  for (unsigned char c : std::string_view("0123456789.+-")) table[c] = kKeyReading;
   return table;
 }();
 
@@ -59,26 +60,43 @@ constexpr auto kKeyByte = [] {
 KeyScan scan_question_key(std::string_view setup_line, char (&key)[kFieldMax],
                           char (&skeleton)[kFieldMax]) {
   KeyScan scan;
-  const std::size_t eq = setup_line.find('=');
-  if (eq == std::string_view::npos) return scan;
+  const char* p = setup_line.data();
+  const std::size_t n = setup_line.size();
+  std::size_t i = 0;
+  while (i < n && p[i] != '=') ++i;
+  if (i == n) return scan;
+  ++i;
   std::size_t size = 0, kept = 0;
-  bool delimiter = false;
-  for (std::size_t i = eq + 1; i < setup_line.size(); ++i) {
-    const char c = setup_line[i];
-    const std::uint8_t kind = kKeyByte[static_cast<unsigned char>(c)];
-    if (kind <= kKeyHidden) {
-      if (kind == kKeyStop) break;
-      continue;
+  unsigned seen = 0;
+  if (n - i <= kFieldMax) {
+    // No more bytes left than a field holds: each is written, and counted only where it belongs,
+    // without a branch on what it is (blanks between the words come and go unpredictably).
+    for (; i < n; ++i) {
+      const char c = p[i];
+      const unsigned kind = kKeyByte[static_cast<unsigned char>(c)];
+      if (kind & kKeyStop) break;
+      key[size] = c;
+      skeleton[kept] = c;
+      size += kind & kInKey;
+      kept += (kind / kInSkeleton) & 1;
+      seen |= kind;
     }
-    if (size == kFieldMax) break;
-    key[size++] = c;
-    skeleton[kept] = c;  // never more than the key's own characters
-    kept += kind != kKeyReading;
-    delimiter |= kind == kKeyDelimiter;
+  } else {
+    for (; i < n; ++i) {
+      const char c = p[i];
+      const unsigned kind = kKeyByte[static_cast<unsigned char>(c)];
+      if (kind & kKeyStop) break;
+      if (!(kind & kInKey)) continue;
+      if (size == kFieldMax) break;
+      key[size++] = c;
+      skeleton[kept] = c;  // never more than the key's own characters
+      kept += (kind / kInSkeleton) & 1;
+      seen |= kind;
+    }
   }
   scan.size = size;
   scan.skeleton_size = kept;
-  scan.delimiter = delimiter;
+  scan.delimiter = (seen & kKeyDelimiter) != 0;
   return scan;
 }
 
