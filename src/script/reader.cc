@@ -411,19 +411,22 @@ class QuestionScanner {
 
 namespace {
 
-// The position of the first line feed in data[from, size), or size. Lines are short (a few dozen
-// bytes), so sixteen bytes at a time, inline, beat a call to memchr for each.
-std::size_t line_feed(const char* data, std::size_t from, std::size_t size) {
+// The line feeds among the 64 bytes at `at`, as bits.
+std::uint64_t line_feeds(const char* at) {
 #ifdef __SSE2__
   const __m128i lf = _mm_set1_epi8('\n');
-  for (; from + 16 <= size; from += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + from));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-    if (mask != 0) return from + static_cast<std::size_t>(__builtin_ctz(mask));
+  std::uint64_t mask = 0;
+  for (int part = 0; part < 4; ++part) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
+    mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
+            << (16 * part);
   }
+  return mask;
+#else
+  std::uint64_t mask = 0;
+  for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(at[i] == '\n') << i;
+  return mask;
 #endif
-  const void* at = std::memchr(data + from, '\n', size - from);
-  return at ? static_cast<std::size_t>(static_cast<const char*>(at) - data) : size;
 }
 
 // Hands the scanner every whole line of data[0, size), the first of which begins at `base` in the
@@ -433,11 +436,8 @@ std::size_t feed_lines(QuestionScanner& scanner, const char* data, std::size_t s
                        std::uint64_t base, bool last) {
   // A line's text ends at its first NUL; most scripts hold none, and then no line is searched.
   const bool has_nul = size > 0 && std::memchr(data, '\0', size) != nullptr;
-  std::size_t pos = 0;
-  while (pos < size) {
-    const std::size_t lf = line_feed(data, pos, size);
-    if (lf == size && !last) break;
-    const std::size_t end = lf == size ? size : lf + 1;
+  std::size_t pos = 0;  // where the next line begins
+  auto hand_over = [&](std::size_t end) {
     std::string_view text(data + pos, end - pos);
     if (has_nul) {
       const void* nul = std::memchr(text.data(), '\0', text.size());
@@ -445,6 +445,18 @@ std::size_t feed_lines(QuestionScanner& scanner, const char* data, std::size_t s
     }
     scanner.line(text, base + pos, base + end);
     pos = end;
+  };
+  // Lines are short (a few dozen bytes): the line feeds of 64 bytes at a time are found at once
+  // and taken one by one from a mask.
+  std::size_t block = 0;
+  for (; block + 64 <= size; block += 64) {
+    for (std::uint64_t mask = line_feeds(data + block); mask != 0; mask &= mask - 1)
+      hand_over(block + static_cast<std::size_t>(__builtin_ctzll(mask)) + 1);
+  }
+  while (pos < size) {
+    const void* lf = std::memchr(data + std::max(pos, block), '\n', size - std::max(pos, block));
+    if (!lf && !last) break;
+    hand_over(lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1 : size);
   }
   return pos;
 }
