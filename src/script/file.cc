@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 namespace nvram {
@@ -30,15 +32,18 @@ bool OutFile::finish() {
 namespace {
 
 // The files mapped at a time (the scripts of one run), with the words that report each one cut
-// short. Filled before a mapping is used, read by the signal handler.
+// short. Filled before a mapping is used, read by the signal handler. Readings in two threads map
+// files at once: an entry is taken under a lock, and its `begin`, set last and cleared first,
+// tells the handler which entries are whole.
 struct MappedFile {
-  const char* begin = nullptr;
+  std::atomic<const char*> begin{nullptr};
   std::size_t size = 0;
   char report[512];
   std::size_t report_size = 0;
 };
 constexpr int kMappedFiles = 4;
 MappedFile g_mapped[kMappedFiles];
+std::mutex g_mapping;
 
 struct CutShortReport {
   const char* before = "Error, cannot read file ";
@@ -51,7 +56,8 @@ struct CutShortReport {
 void on_cut_short(int signal, siginfo_t* info, void*) {
   const char* at = static_cast<const char*>(info->si_addr);
   for (const MappedFile& m : g_mapped) {
-    if (m.begin && at >= m.begin && at < m.begin + m.size) {
+    const char* begin = m.begin.load();
+    if (begin && at >= begin && at < begin + m.size) {
       ssize_t ignored = ::write(g_report.fd, m.report, m.report_size);
       (void)ignored;
       ::_exit(g_report.status);
@@ -63,6 +69,7 @@ void on_cut_short(int signal, siginfo_t* info, void*) {
 
 // Takes an entry for a mapping, with its report; -1 when all are taken.
 int register_mapping(const char* begin, std::size_t size, const std::string& name) {
+  const std::lock_guard<std::mutex> lock(g_mapping);
   static bool handler = false;
   if (!handler) {
     struct sigaction sa = {};
@@ -74,7 +81,7 @@ int register_mapping(const char* begin, std::size_t size, const std::string& nam
   }
   for (int i = 0; i < kMappedFiles; ++i) {
     MappedFile& m = g_mapped[i];
-    if (m.begin) continue;
+    if (m.begin.load()) continue;
     const int n = std::snprintf(m.report, sizeof m.report, "%s%s%s", g_report.before, name.c_str(),
                                 g_report.after);
     m.report_size = n < 0 ? 0 : std::min(static_cast<std::size_t>(n), sizeof m.report - 1);
@@ -144,8 +151,8 @@ FileBytes::Result FileBytes::read(int fd, const std::string& name) {
 
 void FileBytes::release() {
   if (mapped_) {
-    ::munmap(const_cast<char*>(mapped_), mapped_size_);
     g_mapped[slot_].begin = nullptr;
+    ::munmap(const_cast<char*>(mapped_), mapped_size_);
   }
   mapped_ = nullptr;
   mapped_size_ = 0;
