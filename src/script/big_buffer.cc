@@ -9,23 +9,35 @@ constexpr std::size_t kStep = std::size_t{64} << 10;
 
 }  // namespace
 
+namespace {
+
+// Fresh memory for `bytes`, its pages in place: in large pages where the system gives them (a
+// fault for each small page, and the clearing of each, cost more than the reading that fills
+// them), put in place at once.
+void* map_fresh(std::size_t bytes) {
+  void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (at == MAP_FAILED) return nullptr;
+  ::madvise(at, bytes, MADV_HUGEPAGE);
+  ::madvise(at, bytes, MADV_POPULATE_WRITE);  // where the system cannot, the pages come on first touch
+  return at;
+}
+
+}  // namespace
+
 bool BigBuffer::reserve(std::size_t bytes) {
   if (bytes <= capacity_) return true;
   const std::size_t rounded = (bytes + kStep - 1) / kStep * kStep;
-  // A first mapping puts its pages in place at once, which costs less than a fault for each; a
-  // grown one moves its pages, written or not, without copying a byte.
-  void* at = capacity_ == 0 ? ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE,
-                                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0)
-                            : ::mremap(data_, capacity_, rounded, MREMAP_MAYMOVE);
-  if (at == MAP_FAILED) return false;
+  // A grown mapping moves its pages, written or not, without copying a byte.
+  void* at = capacity_ == 0 ? map_fresh(rounded) : ::mremap(data_, capacity_, rounded, MREMAP_MAYMOVE);
+  if (at == nullptr || at == MAP_FAILED) return false;
   data_ = static_cast<char*>(at);
   capacity_ = rounded;
   return true;
 }
 
 void* allocate_populated(std::size_t bytes) {
-  void* at = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-  if (at == MAP_FAILED) throw std::bad_alloc();
+  void* at = map_fresh(bytes);
+  if (!at) throw std::bad_alloc();
   return at;
 }
 

@@ -92,8 +92,8 @@ class BigArray {
 };
 
 // An allocator for the large arrays that are made once per run and filled at once (the pairing's
-// tables): from a quarter of a megabyte up, the memory comes straight from the system with its pages in place,
-// which costs less than a fault for each page on first touch.
+// tables): from a quarter of a megabyte up, the memory comes straight from the system with its
+// pages in place, which costs less than a fault for each page on first touch.
 void* allocate_populated(std::size_t bytes);
 void free_populated(void* at, std::size_t bytes);
 inline constexpr std::size_t kPopulatedFrom = std::size_t{256} << 10;
