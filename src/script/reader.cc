@@ -18,6 +18,7 @@
 #include <memory>
 #include <string_view>
 
+#include "script/byte_scan.h"
 #include "script/file.h"
 #include "script/key_table.h"
 #include "script/record.h"
@@ -44,36 +45,6 @@ struct Field {
 };
 
 bool is_line_end(char c) { return c == '\r' || c == '\n'; }
-
-// The first byte of line[from, end) that is one of Set, or the line's length. The scans below
-// pass most of a line before anything counts; sixteen bytes at a time do that at once.
-template <char... Set>
-std::size_t first_of(std::string_view line, std::size_t from) {
-  const std::size_t size = line.size();
-#ifdef __SSE2__
-  if (size >= 16) {
-    auto hits = [&line](std::size_t at) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(line.data() + at));
-      const __m128i any = (_mm_cmpeq_epi8(v, _mm_set1_epi8(Set)) | ...);
-      return static_cast<unsigned>(_mm_movemask_epi8(any));
-    };
-    for (; from + 16 <= size; from += 16) {
-      if (const unsigned mask = hits(from)) return from + static_cast<std::size_t>(__builtin_ctz(mask));
-    }
-    if (from < size) {  // the last sixteen bytes of the line, those before `from` left out
-      const std::size_t start = size - 16;
-      if (const unsigned mask = hits(start) >> (from - start))
-        return from + static_cast<std::size_t>(__builtin_ctz(mask));
-    }
-    return size;
-  }
-#endif
-  for (; from < size; ++from) {
-    const char c = line[from];
-    if (((c == Set) || ...)) return from;
-  }
-  return size;
-}
 
 // Each scan below counts the characters it has put into its field since it began or since it
 // last emptied the field. Before it handles a character that does not stop it, a count of
@@ -575,33 +546,6 @@ void ScriptReading::read_bytes(FileBytes bytes, OutFile* records) {
   QuestionScanner scanner(*this, records);
   feed_lines(scanner, all.data(), all.size(), 0, true);
   scanner.finish();
-}
-
-std::string_view ScriptReading::default_value(std::size_t i) const {
-  const Question& q = questions_[i];
-  return field(i, q.key_size, q.default_size);
-}
-
-std::string_view ScriptReading::current_value(std::size_t i) const {
-  const Question& q = questions_[i];
-  return field(i, q.key_size + q.default_size, q.current_size);
-}
-
-std::string_view ScriptReading::token(std::size_t i) const {
-  const Question& q = questions_[i];
-  return field(i, q.key_size + q.default_size + q.current_size, q.token_size);
-}
-
-std::string_view ScriptReading::offset(std::size_t i) const {
-  const Question& q = questions_[i];
-  return field(i, q.key_size + q.default_size + q.current_size + q.token_size + 1, q.offset_size);
-}
-
-std::string_view ScriptReading::identity(std::size_t i) const {
-  const Question& q = questions_[i];
-  if (!q.has_token || !q.has_offset) return {};
-  return field(i, q.key_size + q.default_size + q.current_size,
-               q.token_size + q.offset_size + 2 + q.skeleton_size);
 }
 
 std::string ScriptReading::record_line(std::size_t i) const {

@@ -70,16 +70,33 @@ class ScriptReading {
   // The record fields of question i, as record lines hold them, each at most 63 characters: the
   // question key as written (written_key()), the default value and the current value.
   std::string_view key(std::size_t i) const { return field(i, 0, questions_[i].key_size); }
-  std::string_view default_value(std::size_t i) const;
-  std::string_view current_value(std::size_t i) const;
+  std::string_view default_value(std::size_t i) const {
+    const Question& q = questions_[i];
+    return field(i, q.key_size, q.default_size);
+  }
+  std::string_view current_value(std::size_t i) const {
+    const Question& q = questions_[i];
+    return field(i, q.key_size + q.default_size, q.current_size);
+  }
   // The texts of the question's first Token and Offset lines: what follows the line's first '='
   // up to its first '/', CR or LF, blanks and tabs removed. Empty where the line is missing.
-  std::string_view token(std::size_t i) const;
-  std::string_view offset(std::size_t i) const;
+  std::string_view token(std::size_t i) const {
+    const Question& q = questions_[i];
+    return field(i, q.key_size + q.default_size + q.current_size, q.token_size);
+  }
+  std::string_view offset(std::size_t i) const {
+    const Question& q = questions_[i];
+    return field(i, q.key_size + q.default_size + q.current_size + q.token_size + 1, q.offset_size);
+  }
   // The question's identity: its Token and Offset texts and its key skeleton (the key as the Setup
   // line gives it, before record lines write it, without the decimal digits, '.', '+' and '-'),
   // joined by line feeds. Empty for a question without a Token or an Offset line: it has none.
-  std::string_view identity(std::size_t i) const;
+  std::string_view identity(std::size_t i) const {
+    const Question& q = questions_[i];
+    if (!q.has_token || !q.has_offset) return {};
+    return field(i, q.key_size + q.default_size + q.current_size,
+                 q.token_size + q.offset_size + 2 + q.skeleton_size);
+  }
 
   // The record-file line of question i: "{key},[default],<current>\r\n".
   std::string record_line(std::size_t i) const;

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "script/byte_scan.h"
+
 namespace nvram {
 
 std::size_t record_line(std::string_view key, std::string_view default_value,
@@ -62,8 +64,7 @@ KeyScan scan_question_key(std::string_view setup_line, char (&key)[kFieldMax],
   KeyScan scan;
   const char* p = setup_line.data();
   const std::size_t n = setup_line.size();
-  std::size_t i = 0;
-  while (i < n && p[i] != '=') ++i;
+  std::size_t i = first_of<'='>(setup_line, 0);
   if (i == n) return scan;
   ++i;
   std::size_t size = 0, kept = 0;
