@@ -79,11 +79,19 @@ class OutFile {
       }
     }
     if (buffer_.capacity() < kBuffer) buffer_.reserve(kBuffer);
+    // The buffer never grows past its capacity, so the pieces that point into it stay valid.
+    if (!pieces_.empty()) add_piece(buffer_.data() + buffer_.size(), bytes.size());
     buffer_.append(bytes);
   }
 
+  // Bytes that stay where they are until the file is finished (a mapped script's): they reach
+  // the file from there, with the buffered bytes around them, in few system calls and without a
+  // copy into the buffer.
+  void write_in_place(std::string_view bytes);
+
   // Hands the buffered bytes to the stream. Returns false once any write has failed.
   bool flush() {
+    if (!pieces_.empty()) return write_pieces();
     if (ok_ && file_ && !buffer_.empty()) put(buffer_);
     buffer_.clear();
     return ok_;
@@ -98,15 +106,23 @@ class OutFile {
 
  private:
   static constexpr std::size_t kBuffer = 1 << 16;
+  static constexpr std::size_t kPieces = 1024;  // written at the latest once this many gather
 
   void put(std::string_view bytes) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) ok_ = false;
   }
+  struct Piece {
+    const char* data;
+    std::size_t size;
+  };
+  void add_piece(const char* data, std::size_t size);
+  bool write_pieces();
 
   std::string name_;
   File file_;
   bool ok_ = true;
   std::string buffer_;
+  std::vector<Piece> pieces_;  // what is to be written, in order, once bytes are written in place
 };
 
 // A file replaced whole. The new contents are written under a temporary name in the directory of

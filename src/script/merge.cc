@@ -83,7 +83,7 @@ std::vector<std::size_t> write_merged(const ScriptReading& reading,
       continue;
     }
     const Question& q = reading[d.question];
-    out.write(bytes.substr(copied, q.value_begin - copied));
+    out.write_in_place(bytes.substr(copied, q.value_begin - copied));
     const std::string_view region = value_region(reading, d.question);
     if (carry.kind == ValueKind::kOptions) {
       pattern.assign(1, '[').append(d.value).append(1, ']');
@@ -95,7 +95,7 @@ std::vector<std::size_t> write_merged(const ScriptReading& reading,
     }
     copied = q.value_end;
   }
-  out.write(bytes.substr(copied));
+  out.write_in_place(bytes.substr(copied));
   return refused;
 }
 

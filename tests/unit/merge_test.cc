@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "script/file.h"
 #include "script/merge.h"
 #include "script/record.h"
 #include "test_dir.h"
@@ -297,6 +298,38 @@ TEST(Merge, HundredThousandQuestionsInReversedOrder) {
             std::string::npos);
   EXPECT_LT(seconds, 60.0);  // a rescanning lookup would take minutes; the bound leaves
                              // room for a sanitizer build on a loaded machine
+}
+
+// The merge writes the script's own bytes from where they stand and its new lines through a
+// buffer. In any mix, and over the batches in which they reach the file, the file holds them in
+// order; a write cut short by a full disk is reported.
+TEST(Merge, BytesWrittenInPlaceKeepTheirOrder) {
+  ScratchDir dir;
+  std::mt19937 random(7);
+  std::string source(1 << 18, '\0');
+  for (char& c : source) c = static_cast<char>('a' + random() % 26);
+  std::string expected;
+  {
+    OutFile out("out.txt", create_anew("out.txt"));
+    for (int i = 0; i < 4000; ++i) {
+      const bool in_place = random() % 2;
+      const std::size_t size = in_place && random() % 40 == 0 ? random() % 70000 : random() % 40;
+      const std::string_view bytes(source.data() + random() % (source.size() - size), size);
+      if (in_place) out.write_in_place(bytes);
+      else out.write(bytes);
+      expected += bytes;
+    }
+    ASSERT_TRUE(out.finish());
+  }
+  EXPECT_TRUE(read_file("out.txt") == expected);
+
+  FileSizeLimit limit(4096);
+  OutFile full("full.txt", create_anew("full.txt"));
+  full.write("x");
+  full.write_in_place(source);
+  testing::internal::CaptureStdout();
+  EXPECT_FALSE(full.finish());
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error, cannot write file full.txt\r\n");
 }
 
 }  // namespace
