@@ -108,8 +108,10 @@ void print_not_carried(std::string_view key, std::string_view value) {
 // took (`untaken`, by key and value) are named after them.
 int merge(const ScriptReading& reading, std::vector<Difference> differences, OutFile& out,
           const std::vector<NotCarried>& untaken) {
-  std::stable_sort(differences.begin(), differences.end(),
-                   [](const Difference& a, const Difference& b) { return a.question < b.question; });
+  // An update hands them over in script order already.
+  auto earlier = [](const Difference& a, const Difference& b) { return a.question < b.question; };
+  if (!std::is_sorted(differences.begin(), differences.end(), earlier))
+    std::stable_sort(differences.begin(), differences.end(), earlier);
   const std::vector<std::size_t> refused = write_merged(reading, differences, out);
   if (!out.finish()) return kMissingFile;
   for (std::size_t i : refused) {
