@@ -365,7 +365,7 @@ class QuestionScanner {
     const std::size_t identity = token_.size() + offset_.size() + 2 + skeleton_.size;
     char* at = text.extend(key_.size + default_.size + current_.size + identity);
     auto put = [&at](const char* bytes, std::size_t n) {
-      std::memcpy(at, bytes, n);
+      if (n > 0) std::memcpy(at, bytes, n);  // a missing Token or Offset text has no bytes at all
       at += n;
     };
     put(key_.text, key_.size);
