@@ -65,17 +65,19 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   ExclusionTable excluded;
   if (int rc = load_exclusion_list(excluded)) return rc;
   if (int rc = check_tool(tool)) return rc;
-  // A live export left from an earlier run must never be compared in place of a fresh one.
-  remove_name(kLiveScript);
-  if (int rc = run_tool(tool, {"/o", "/s", kLiveScript})) return rc;
 
   // Each script is read once, and its questions are compared as this run read them: a saved
   // script shared with other runs has its record file replaced or removed by them at any time.
-  // The live export is read in another thread while the saved script is read here.
+  // The saved script is read while the tool exports the live settings, and the export beside it
+  // once it is there; their messages and record files still come in that order, after the tool's.
   ScriptReading saved_questions, live;
   File saved_file, live_file;
+  BackgroundConversion saved_conversion(saved, saved_questions);
+  // A live export left from an earlier run must never be compared in place of a fresh one.
+  remove_name(kLiveScript);
+  if (int rc = run_tool(tool, {"/o", "/s", kLiveScript})) return rc;
   BackgroundConversion live_conversion(kLiveScript, live);
-  if (int rc = process_script_convert(saved, saved_questions, saved_file)) return rc;
+  if (int rc = saved_conversion.finish(saved_file)) return rc;
   if (int rc = live_conversion.finish(live_file)) return rc;
   // An empty or foreign script would otherwise compare as "no difference".
   if (int rc = check_setup_question(saved, saved_questions)) return rc;
