@@ -7,10 +7,6 @@ namespace {
 
 constexpr std::size_t kStep = std::size_t{64} << 10;
 
-}  // namespace
-
-namespace {
-
 // Fresh memory for `bytes`, its pages in place: in large pages where the system gives them (a
 // fault for each small page, and the clearing of each, cost more than the reading that fills
 // them), put in place at once.
@@ -29,7 +25,7 @@ bool BigBuffer::reserve(std::size_t bytes) {
   const std::size_t rounded = (bytes + kStep - 1) / kStep * kStep;
   // A grown mapping moves its pages, written or not, without copying a byte.
   void* at = capacity_ == 0 ? map_fresh(rounded) : ::mremap(data_, capacity_, rounded, MREMAP_MAYMOVE);
-  if (at == nullptr || at == MAP_FAILED) return false;
+  if (at == nullptr || at == MAP_FAILED) return false;  // map_fresh() gives nullptr, mremap() MAP_FAILED
   data_ = static_cast<char*>(at);
   capacity_ = rounded;
   return true;

@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,11 +30,11 @@ bool OutFile::finish() {
 }
 
 void OutFile::add_piece(const char* data, std::size_t size) {
-  Piece& last = pieces_.back();
-  if (last.data + last.size == data) {
-    last.size += size;
+  iovec& last = pieces_.back();
+  if (static_cast<const char*>(last.iov_base) + last.iov_len == data) {
+    last.iov_len += size;
   } else {
-    pieces_.push_back(Piece{data, size});
+    pieces_.push_back(iovec{const_cast<char*>(data), size});
   }
 }
 
@@ -44,8 +43,8 @@ void OutFile::write_in_place(std::string_view bytes) {
   if (pieces_.size() >= kPieces) write_pieces();
   if (pieces_.empty()) {
     // What was buffered before goes first.
-    if (!buffer_.empty()) pieces_.push_back(Piece{buffer_.data(), buffer_.size()});
-    pieces_.push_back(Piece{bytes.data(), bytes.size()});
+    if (!buffer_.empty()) pieces_.push_back(iovec{buffer_.data(), buffer_.size()});
+    pieces_.push_back(iovec{const_cast<char*>(bytes.data()), bytes.size()});
     return;
   }
   add_piece(bytes.data(), bytes.size());
@@ -54,28 +53,24 @@ void OutFile::write_in_place(std::string_view bytes) {
 bool OutFile::write_pieces() {
   if (ok_ && file_ && std::fflush(file_.get()) != 0) ok_ = false;
   const int fd = file_ ? ::fileno(file_.get()) : -1;
-  std::vector<iovec> parts;
-  parts.reserve(pieces_.size());
-  for (const Piece& p : pieces_) parts.push_back(iovec{const_cast<char*>(p.data), p.size});
-  std::size_t first = 0;
-  while (ok_ && first < parts.size()) {
-    const int count = static_cast<int>(std::min<std::size_t>(parts.size() - first, IOV_MAX));
-    ssize_t n = ::writev(fd, parts.data() + first, count);
+  std::size_t first = 0;  // no piece is empty
+  while (ok_ && first < pieces_.size()) {
+    const int count = static_cast<int>(std::min<std::size_t>(pieces_.size() - first, IOV_MAX));
+    const ssize_t n = ::writev(fd, pieces_.data() + first, count);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok_ = false;
       break;
     }
-    // Past what was written; a part written in part goes on from where it stopped.
+    // Past what was written; a piece written in part goes on from where it stopped.
     for (auto left = static_cast<std::size_t>(n); left > 0;) {
-      iovec& part = parts[first];
-      const std::size_t taken = std::min(left, part.iov_len);
-      part.iov_base = static_cast<char*>(part.iov_base) + taken;
-      part.iov_len -= taken;
+      iovec& piece = pieces_[first];
+      const std::size_t taken = std::min(left, piece.iov_len);
+      piece.iov_base = static_cast<char*>(piece.iov_base) + taken;
+      piece.iov_len -= taken;
       left -= taken;
-      if (part.iov_len == 0) ++first;
+      if (piece.iov_len == 0) ++first;
     }
-    while (first < parts.size() && parts[first].iov_len == 0) ++first;
   }
   pieces_.clear();
   buffer_.clear();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -111,10 +113,6 @@ class OutFile {
   void put(std::string_view bytes) {
     if (std::fwrite(bytes.data(), 1, bytes.size(), file_.get()) != bytes.size()) ok_ = false;
   }
-  struct Piece {
-    const char* data;
-    std::size_t size;
-  };
   void add_piece(const char* data, std::size_t size);
   bool write_pieces();
 
@@ -122,7 +120,7 @@ class OutFile {
   File file_;
   bool ok_ = true;
   std::string buffer_;
-  std::vector<Piece> pieces_;  // what is to be written, in order, once bytes are written in place
+  std::vector<iovec> pieces_;  // what is to be written, in order, once bytes are written in place
 };
 
 // A file replaced whole. The new contents are written under a temporary name in the directory of

@@ -49,7 +49,7 @@ void write_option_line(std::string_view line, std::string_view whole, std::strin
 // value follows on a line of its own.
 void write_value_line(std::string_view line, std::string_view whole, ValueKind kind,
                       const std::string& value, OutFile& out) {
-  const std::size_t equals = line_text(line).find('=');
+  const std::size_t equals = read_value_line(line).equals;
   out.write(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
   switch (kind) {
     case ValueKind::kAngled:

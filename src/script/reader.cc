@@ -69,38 +69,20 @@ void take_options_line(std::string_view line, Field& current) {
   }
 }
 
-// A Value line: the shape of its value (value_line_kind()) and its current value, in one look at
-// the line. The value is a text, taken whole with its quotes (record_text_value()), when no '/'
-// stands before the line's first '=', the first byte after it that is not a blank or tab is '"' and
-// a second '"' follows before the line end ("Value =\"INT33D5\" // x"); otherwise the first run of
-// hexadecimal digits after the first '=' ("Value =5"), where a '/' or the line end stops the search.
+// A Value line: the shape of its value (read_value_line()) and its current value. The value is a
+// text, taken whole with its quotes (record_text_value()), when no '/' stands before the line's
+// first '=' ("Value =\"INT33D5\" // x"); otherwise the first run of hexadecimal digits after the
+// first '=' ("Value =5"), where a '/' or the line end stops the search.
 ValueKind take_value_line(std::string_view line, Field& current) {
   current.clear();
-  const char* p = line.data();
-  const std::size_t size = line.size();
-  std::size_t equals = 0;
-  bool slash = false;  // a '/' before the '=', which leaves no value to take
-  while (equals < size && p[equals] != '=' && !is_line_end(p[equals])) slash |= p[equals++] == '/';
-  if (equals == size || p[equals] != '=') return ValueKind::kBare;
-  std::size_t at = equals + 1;
-  while (at < size && (p[at] == ' ' || p[at] == '\t')) ++at;
-  ValueKind kind = ValueKind::kBare;
-  std::size_t close = 0;
-  if (at < size && p[at] == '<') {
-    kind = ValueKind::kAngled;
-  } else if (at < size && p[at] == '"') {
-    close = at + 1;
-    while (close < size && p[close] != '"' && !is_line_end(p[close])) ++close;
-    if (close < size && p[close] == '"') kind = ValueKind::kText;
-  }
-  if (slash) return kind;
-  if (kind == ValueKind::kText) {
-    for (char c : record_text_value(line.substr(at + 1, close - at - 1))) current.append(c);
-    return kind;
+  const ValueLine v = read_value_line(line);
+  if (v.equals == std::string_view::npos || v.slash) return v.kind;  // no value to take
+  if (v.kind == ValueKind::kText) {
+    for (char c : record_text_value(line.substr(v.open + 1, v.close - v.open - 1))) current.append(c);
+    return v.kind;
   }
   std::size_t put = 0;
-  for (std::size_t i = equals + 1; i < size; ++i) {
-    const char c = p[i];
+  for (char c : line.substr(v.equals + 1)) {
     if (is_line_end(c) || c == '/') break;
     if (is_hex_digit(static_cast<unsigned char>(c))) {
       if (put == kFieldMax) break;
@@ -110,7 +92,7 @@ ValueKind take_value_line(std::string_view line, Field& current) {
       break;  // the end of the run of digits
     }
   }
-  return kind;
+  return v.kind;
 }
 
 // "BIOS Default =[01]On": every hexadecimal digit after an '='; the first '[' after the latest

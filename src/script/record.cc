@@ -34,15 +34,6 @@ std::string record_line(std::string_view key, std::string_view default_value,
 
 namespace {
 
-// '%', '{', '}', '[', ']', '<' and '>', by byte: every question key of a script is tested.
-constexpr auto kKeyDelimiters = [] {
-  std::array<bool, 256> table{};
-  for (unsigned char c : std::string_view("%{}[]<>")) table[c] = true;
-  return table;
-}();
-
-bool is_key_delimiter(char c) { return kKeyDelimiters[static_cast<unsigned char>(c)]; }
-
 // What a byte of a Setup line is to its key, as bits: it goes into the key (a visible
 // character), into the skeleton too (a visible character that is no part of a live reading: not a
 // decimal digit, '.', '+' or '-'), it is a delimiter that record lines escape, or it stops the key
@@ -56,6 +47,9 @@ constexpr auto kKeyByte = [] {
   for (unsigned char c : std::string_view("\r\n/")) table[c] = kKeyStop;
   return table;
 }();
+
+// '%', '{', '}', '[', ']', '<' and '>'.
+bool is_key_delimiter(char c) { return kKeyByte[static_cast<unsigned char>(c)] & kKeyDelimiter; }
 
 }  // namespace
 
@@ -219,15 +213,29 @@ std::string unescape_text_value(std::string_view recorded) {
   return text;
 }
 
-ValueKind value_line_kind(std::string_view line) {
-  const std::string_view text = line_text(line);
-  std::size_t at = text.find('=');
-  if (at == std::string_view::npos) return ValueKind::kBare;
-  at = text.find_first_not_of(" \t", at + 1);
-  if (at == std::string_view::npos) return ValueKind::kBare;
-  if (text[at] == '<') return ValueKind::kAngled;
-  if (text[at] == '"' && text.find('"', at + 1) != std::string_view::npos) return ValueKind::kText;
-  return ValueKind::kBare;
+ValueLine read_value_line(std::string_view line) {
+  ValueLine v;
+  const char* p = line.data();
+  const std::size_t size = line.size();
+  std::size_t equals = 0;
+  while (equals < size && p[equals] != '=' && p[equals] != '\r' && p[equals] != '\n')
+    v.slash |= p[equals++] == '/';
+  if (equals == size || p[equals] != '=') return v;
+  v.equals = equals;
+  std::size_t at = equals + 1;
+  while (at < size && (p[at] == ' ' || p[at] == '\t')) ++at;
+  if (at < size && p[at] == '<') {
+    v.kind = ValueKind::kAngled;
+  } else if (at < size && p[at] == '"') {
+    std::size_t close = at + 1;
+    while (close < size && p[close] != '"' && p[close] != '\r' && p[close] != '\n') ++close;
+    if (close < size && p[close] == '"') {
+      v.kind = ValueKind::kText;
+      v.open = at;
+      v.close = close;
+    }
+  }
+  return v;
 }
 
 std::string record_file_name(std::string_view script_name) {

@@ -19,13 +19,6 @@ inline bool is_hex_digit(unsigned char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
-// The line up to its first CR or LF.
-inline std::string_view line_text(std::string_view line) {
-  std::size_t n = 0;
-  while (n < line.size() && line[n] != '\r' && line[n] != '\n') ++n;
-  return line.substr(0, n);
-}
-
 // Whether the line begins with `word`.
 inline bool starts_with(std::string_view line, std::string_view word) {
   return line.size() >= word.size() && line.compare(0, word.size(), word) == 0;
@@ -34,11 +27,18 @@ inline bool starts_with(std::string_view line, std::string_view word) {
 // What holds a question's value: nothing, a Value line of one of three shapes, or an option block.
 enum class ValueKind : std::uint8_t { kNone, kBare, kAngled, kText, kOptions };
 
-// The shape of a Value line's value, read from the first byte after the line's first '=' (looked
-// for before its first CR or LF) that is not a blank or tab: '<' an angled number
-// ("Value\t=<4500>"), '"' with a second '"' before the line end a text ("Value =\"INT33D5\""),
-// anything else, or no '=', a bare value ("Value =05 // Seconds").
-ValueKind value_line_kind(std::string_view value_line);
+// A Value line, looked at once: the shape of its value and where its parts stand. The shape is
+// read from the first byte after the line's first '=' (looked for before its first CR or LF) that
+// is not a blank or tab: '<' an angled number ("Value\t=<4500>"), '"' with a second '"' before
+// the line end a text ("Value =\"INT33D5\""), anything else, or no '=', a bare value
+// ("Value =05 // Seconds").
+struct ValueLine {
+  ValueKind kind = ValueKind::kBare;
+  std::size_t equals = std::string_view::npos;  // the first '=' before the line end
+  bool slash = false;                           // a '/' stands before it
+  std::size_t open = 0, close = 0;              // a text's two quotes
+};
+ValueLine read_value_line(std::string_view value_line);
 
 // One record-file line: "{key},[default],<current>\r\n".
 std::string record_line(std::string_view key, std::string_view default_value,
