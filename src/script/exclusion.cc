@@ -77,4 +77,10 @@ bool is_excluded(std::string_view key, const ExclusionTable& table) {
          std::any_of(table.typed.begin(), table.typed.end(), equal);
 }
 
+ExclusionFilter::ExclusionFilter(const ExclusionTable& table) : table_(table) {
+  for (const auto* list : {&table.entries, &table.typed}) {
+    for (const std::string& entry : *list) marks_.set(mark(entry));
+  }
+}
+
 }  // namespace nvram

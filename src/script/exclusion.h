@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bitset>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -32,5 +33,27 @@ bool read_exclusion_list(std::FILE* in, ExclusionTable& table);
 // True when the key (as record lines write it), with its space characters removed, equals one of
 // the entries, or one of the entries as typed.
 bool is_excluded(std::string_view key, const ExclusionTable& table);
+
+// is_excluded() for the many keys of a reading, which hold no blank (the reader keeps only
+// visible characters): such a key can only equal an entry of its own size and with its own first
+// and last characters, and most keys are told apart from every entry by those alone, without a
+// look at the list.
+class ExclusionFilter {
+ public:
+  explicit ExclusionFilter(const ExclusionTable& table);
+  bool excludes(std::string_view reading_key) const {
+    return marks_[mark(reading_key)] && is_excluded(reading_key, table_);
+  }
+
+ private:
+  static std::size_t mark(std::string_view text) {
+    if (text.empty()) return 0;
+    return (text.size() * 0x9E5 + static_cast<unsigned char>(text.front()) * 0x3B +
+            static_cast<unsigned char>(text.back())) % 4096;
+  }
+
+  const ExclusionTable& table_;
+  std::bitset<4096> marks_;  // the mark() of each entry and each typed form
+};
 
 }  // namespace nvram

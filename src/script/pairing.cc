@@ -170,11 +170,12 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
   result.walked.resize(walked.size());
   std::vector<bool> searched_excluded(searched.size()), searched_paired(searched.size());
   std::vector<bool> searched_identity(searched.size());
+  const ExclusionFilter exclusions(excluded);
 
   // Round one: the searched questions of each identity in script order, handed out in turn.
   std::size_t with_identity = 0;
   for (std::size_t j = 0; j < searched.size(); ++j) {
-    searched_excluded[j] = is_excluded(searched.key(j), excluded);
+    searched_excluded[j] = exclusions.excludes(searched.key(j));
     searched_identity[j] = !searched.identity(j).empty();
     with_identity += searched_identity[j] && !searched_excluded[j] ? 1 : 0;
   }
@@ -186,7 +187,7 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
   for (std::size_t i = 0; i < walked.size(); ++i) {
     if (i + kAhead < walked.size()) identities.prefetch(walked[i + kAhead].identity_hash);
     QuestionPair& p = result.walked[i];
-    p.excluded = is_excluded(walked.key(i), excluded);
+    p.excluded = exclusions.excludes(walked.key(i));
     const std::string_view identity = walked.identity(i);
     walked_identity[i] = !identity.empty();
     IdentityTable::Slot* slot = identity.empty() ? nullptr : identities.find(identity, walked[i].identity_hash);
