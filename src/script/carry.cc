@@ -17,6 +17,25 @@ namespace {
 
 bool is_number_line(ValueKind kind) { return kind == ValueKind::kBare || kind == ValueKind::kAngled; }
 
+// Whether a line of the block holds `pattern` in its text, before its first NUL. The block is
+// searched whole, and a line only where the pattern stands in it.
+bool block_holds(std::string_view block, std::string_view pattern) {
+  constexpr auto npos = std::string_view::npos;
+  // No line's text holds a NUL, nor a line feed before its end.
+  if (pattern.find_first_of(std::string_view("\n\0", 2)) != npos) return false;
+  for (std::size_t from = 0;;) {
+    const std::size_t at = block.find(pattern, from);
+    if (at == npos) return false;
+    const std::size_t feed = at == 0 ? npos : block.rfind('\n', at - 1);
+    const std::size_t start = feed == npos ? 0 : feed + 1;
+    if (block.substr(start, at - start).find('\0') == npos) return true;
+    // A NUL ends the text of this line before the pattern: on with the next line.
+    const std::size_t next = block.find('\n', at);
+    if (next == npos) return false;
+    from = next + 1;
+  }
+}
+
 }  // namespace
 
 bool values_differ(std::string_view a, ValueKind a_kind, std::string_view b, ValueKind b_kind) {
@@ -41,11 +60,7 @@ Carry carry_into(const ScriptReading& reading, std::size_t question, std::string
       std::string pattern;
       pattern.reserve(value.size() + 2);
       pattern.append(1, '[').append(value).append(1, ']');
-      bool takes = false;
-      for_each_line(value_region(reading, question), [&](std::string_view text, std::string_view) {
-        takes = takes || text.find(pattern) != std::string_view::npos;
-      });
-      if (!takes) c.refusal = Refusal::kOptionBlock;
+      if (!block_holds(value_region(reading, question), pattern)) c.refusal = Refusal::kOptionBlock;
       break;
     }
     case ValueKind::kBare:

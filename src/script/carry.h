@@ -64,12 +64,14 @@ Carry carry_into(const ScriptReading& reading, std::size_t question, std::string
 // text ending at the line's first NUL.
 template <class F>
 void for_each_line(std::string_view region, F&& f) {
+  // Most regions hold no NUL, and then no line is searched for one.
+  const bool has_nul = region.find('\0') != std::string_view::npos;
   std::size_t pos = 0;
   while (pos < region.size()) {
     std::size_t end = region.find('\n', pos);
     end = end == std::string_view::npos ? region.size() : end + 1;
     const std::string_view whole = region.substr(pos, end - pos);
-    f(whole.substr(0, whole.find('\0')), whole);
+    f(has_nul ? whole.substr(0, whole.find('\0')) : whole, whole);
     pos = end;
   }
 }

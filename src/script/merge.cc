@@ -25,22 +25,33 @@ void write_option_line(std::string_view line, std::string_view whole, std::strin
                        OutFile& out) {
   const std::size_t bracket = line.find('[');
   if (bracket == std::string_view::npos) {
-    out.write(whole);
+    out.write_in_place(whole);
     return;
   }
   const bool selected = line.find(pattern) != std::string_view::npos;
-  std::string text(whole);
+  const char before = bracket > 0 ? whole[bracket - 1] : '\0';
+  // The line with `marker` in place of the byte before the '['.
+  auto mark = [&](char marker) {
+    out.write_in_place(whole.substr(0, bracket - 1));
+    out.write(std::string_view(&marker, 1));
+    out.write_in_place(whole.substr(bracket));
+  };
   if (!selected) {
-    if (bracket > 0 && text[bracket - 1] == '*') text[bracket - 1] = ' ';
-  } else if (bracket > 0 && text[bracket - 1] != '=') {
-    text[bracket - 1] = '*';
-  } else if (bracket > 1 && (text[bracket - 2] == ' ' || text[bracket - 2] == '\t')) {
-    text[bracket - 2] = '=';
-    text[bracket - 1] = '*';
+    if (before == '*') mark(' ');
+    else out.write_in_place(whole);
+  } else if (bracket > 0 && before != '=') {
+    if (before == '*') out.write_in_place(whole);
+    else mark('*');
+  } else if (bracket > 1 && (whole[bracket - 2] == ' ' || whole[bracket - 2] == '\t')) {
+    out.write_in_place(whole.substr(0, bracket - 2));
+    out.write("=*");
+    out.write_in_place(whole.substr(bracket));
   } else {
-    text.insert(bracket, 1, '*');  // no marker position, or no blank for the '=' to move over
+    // No marker position, or no blank for the '=' to move over: a '*' goes in before the '['.
+    out.write_in_place(whole.substr(0, bracket));
+    out.write("*");
+    out.write_in_place(whole.substr(bracket));
   }
-  out.write(text);
 }
 
 // A Value line takes the value in its own kind: everything up to its first '=' (looked for
@@ -50,7 +61,7 @@ void write_option_line(std::string_view line, std::string_view whole, std::strin
 void write_value_line(std::string_view line, std::string_view whole, ValueKind kind,
                       const std::string& value, OutFile& out) {
   const std::size_t equals = read_value_line(line).equals;
-  out.write(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
+  out.write_in_place(equals == std::string_view::npos ? whole : line.substr(0, equals + 1));
   switch (kind) {
     case ValueKind::kAngled:
       out.write("<");
