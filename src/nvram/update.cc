@@ -33,8 +33,8 @@ int update_files(const std::string& dumped, const std::string& update) {
   // A script without a question would carry no setting and import the new script as it stands.
   if (check_setup_question(update, update_reading) || check_setup_question(dumped, dumped_reading)) {
     // Like the comparison, it removes only the record files that are still this run's own.
-    remove_if_same(record_file_name(update), update_records.get());
-    remove_if_same(record_file_name(dumped), dumped_records.get());
+    remove_if_same(record_file_name(update), update_records);
+    remove_if_same(record_file_name(dumped), dumped_records);
     return kMissingFile;
   }
   std::vector<Difference> differences;

@@ -547,12 +547,13 @@ File create_anew(const std::string& name) {
   return File();
 }
 
-void remove_if_same(const std::string& name, std::FILE* f) {
+void remove_if_same(const std::string& name, File& f) {
   struct stat open_st, named_st;
-  if (::fstat(::fileno(f), &open_st) == 0 && ::lstat(name.c_str(), &named_st) == 0 &&
-      open_st.st_dev == named_st.st_dev && open_st.st_ino == named_st.st_ino) {
-    remove_name(name.c_str());
-  }
+  const bool same = f && ::fstat(::fileno(f.get()), &open_st) == 0 &&
+                    ::lstat(name.c_str(), &named_st) == 0 && open_st.st_dev == named_st.st_dev &&
+                    open_st.st_ino == named_st.st_ino;
+  f = File();
+  if (same) remove_name(name.c_str());
 }
 
 }  // namespace nvram

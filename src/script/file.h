@@ -189,8 +189,9 @@ int remove_name(const char* name);
 File create_anew(const std::string& name);
 
 // Removes `name` when it still names the file open as `f`: a file that another run has put there
-// meanwhile stays.
-void remove_if_same(const std::string& name, std::FILE* f);
+// meanwhile stays. Closes `f` in any case, before the removal, so that the removal frees the
+// file's pages where remove_name() does.
+void remove_if_same(const std::string& name, File& f);
 
 // The bytes of a file, read once from its start to its end: a regular file is mapped (its bytes
 // are the system's own cached copy, so a script of hundreds of megabytes costs no memory of its

@@ -82,8 +82,8 @@ int process_script_compare(const std::string& new_script, const ScriptReading& w
   // update would import the new script with none of the old settings.
   if (shares_no_question(walked, searched, pairing)) {
     std::printf("Error, no question of %s is in %s\r\n", dumped_script.c_str(), new_script.c_str());
-    remove_if_same(walked_name, walked_records.get());
-    remove_if_same(searched_name, searched_records.get());
+    remove_if_same(walked_name, walked_records);
+    remove_if_same(searched_name, searched_records);
     return kMissingFile;
   }
   OutFile diff("Difftemp.ini", create_anew("Difftemp.ini"));
@@ -98,8 +98,8 @@ int process_script_compare(const std::string& new_script, const ScriptReading& w
         line, record_line(walked.key(d.question), walked.default_value(d.question), d.value, line)));
   }
   if (!diff.finish()) return kMissingFile;
-  remove_if_same(walked_name, walked_records.get());
-  remove_if_same(searched_name, searched_records.get());
+  remove_if_same(walked_name, walked_records);
+  remove_if_same(searched_name, searched_records);
   lost.clear();
   for (std::size_t j : pairing.lost) {
     lost.push_back(NotCarried{std::string(searched.key(j)), std::string(searched.current_value(j))});
