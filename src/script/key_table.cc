@@ -17,8 +17,15 @@ std::uint32_t hash_text(std::string_view key) {
     h ^= h >> 29;
   }
   if (n > 0) {
+    // The last n bytes as the low bytes of a word: from the text's last eight bytes where it has
+    // eight, without a copy of a length known only now.
     std::uint64_t word = 0;
-    std::memcpy(&word, p, n);
+    if (key.size() >= 8) {
+      std::memcpy(&word, key.data() + key.size() - 8, 8);
+      word >>= 8 * (8 - n);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    }
     h = (h ^ word) * kMul;
     h ^= h >> 29;
   }

@@ -156,9 +156,12 @@ bool take_option_list_line(std::string_view line, std::size_t from, Field& curre
 }
 
 // The text of a Token or Offset line, which has no length limit: kept in memory of its own that
-// grows to the longest such line and is then reused.
+// grows to the longest such line and is then reused. It holds kSlack bytes past the longest
+// text, so that the text may be copied in whole blocks of that many bytes.
 class PlaceText {
  public:
+  static constexpr std::size_t kSlack = 16;
+
   std::size_t size() const { return size_; }
   const char* data() const { return data_.get(); }
   void clear() { size_ = 0; }
@@ -168,9 +171,9 @@ class PlaceText {
     size_ = 0;
     std::size_t at = first_of<'='>(line, 0);
     if (at == line.size()) return;
-    if (line.size() > capacity_) {
-      capacity_ = std::max(line.size(), 2 * capacity_);
-      data_.reset(new char[capacity_]);
+    if (line.size() + kSlack > capacity_) {
+      capacity_ = std::max(line.size() + kSlack, 2 * capacity_);
+      data_.reset(new char[capacity_]());
     }
     char* put = data_.get();
     std::size_t kept = 0;
@@ -354,17 +357,20 @@ class QuestionScanner {
       std::memcpy(at, f.text, kFieldMax);
       at += f.size;
     };
-    auto put = [&at](const char* bytes, std::size_t n) {
-      if (n > 0) std::memcpy(at, bytes, n);  // a missing Token or Offset text has no bytes at all
-      at += n;
+    // A Token or Offset text goes in blocks too: what a block puts past it, the texts after it
+    // cover, or the room past them. A missing text has no bytes at all.
+    auto put_place = [&at](const PlaceText& t) {
+      for (std::size_t i = 0; i < t.size(); i += PlaceText::kSlack)
+        std::memcpy(at + i, t.data() + i, PlaceText::kSlack);
+      at += t.size();
     };
     put_field(key_);
     put_field(default_);
     put_field(current_);
     const char* identity_text = at;
-    put(token_.data(), token_.size());
+    put_place(token_);
     *at++ = '\n';
-    put(offset_.data(), offset_.size());
+    put_place(offset_);
     *at++ = '\n';
     put_field(skeleton_);
     // The questions are looked up by key and by identity; their hashes are taken here, while
