@@ -19,8 +19,6 @@ namespace {
 constexpr char kLiveScript[] = "biostemp.sh";
 constexpr char kLiveRecords[] = "biostemp.ini";
 
-// The length of a field for "%.*s" (a field holds at most 63 characters).
-int len(std::string_view field) { return static_cast<int>(field.size()); }
 
 // The name that a file name conflict of -c reports: the input's, the saved script's where its
 // record file is one of the clashing files, else the first working file's.
@@ -35,14 +33,16 @@ std::optional<std::string> clash_name(const std::string& saved, const std::strin
   return written[clash.other];
 }
 
-// Prints the two lines of a miscompare when the saved and the live question's values differ.
-bool report(const ScriptReading& saved, std::size_t s, const ScriptReading& live, std::size_t l) {
+// Prints the two lines of a miscompare when the saved and the live question's values differ. The
+// lines are put together in `lines` (kept between calls) and written at once.
+bool report(const ScriptReading& saved, std::size_t s, const ScriptReading& live, std::size_t l,
+            std::string& lines) {
   const std::string_view saved_value = saved.current_value(s), live_value = live.current_value(l);
   if (saved_value == live_value) return false;
-  std::printf("ERROR:Saved value for %.*s is %.*s\r\n", len(saved.key(s)), saved.key(s).data(),
-              len(saved_value), saved_value.data());
-  std::printf("       BIOS value for %.*s is %.*s\r\n", len(live.key(l)), live.key(l).data(),
-              len(live_value), live_value.data());
+  lines.assign("ERROR:Saved value for ").append(saved.key(s)).append(" is ").append(saved_value);
+  lines.append("\r\n       BIOS value for ").append(live.key(l)).append(" is ").append(live_value);
+  lines.append("\r\n");
+  std::fwrite(lines.data(), 1, lines.size(), stdout);
   return true;
 }
 
@@ -97,12 +97,13 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
   const int live_count = live.closed_count();
   bool miscompare = false;
   int counter = 0;
+  std::string lines;
   for (std::size_t i = 0; i < live.size(); ++i) {
     const QuestionPair& p = pairing.walked[i];
     ++counter;
     if (p.excluded) continue;
     if (p.ran_off_end && counter >= live_count) std::puts("\r\n== Complete MISCOMPARE Function ==\r");
-    if (p.partner >= 0) miscompare |= report(saved_questions, static_cast<std::size_t>(p.partner), live, i);
+    if (p.partner >= 0) miscompare |= report(saved_questions, static_cast<std::size_t>(p.partner), live, i, lines);
   }
   return miscompare ? kMiscompare : kOk;
 }
