@@ -19,7 +19,6 @@ namespace {
 constexpr char kLiveScript[] = "biostemp.sh";
 constexpr char kLiveRecords[] = "biostemp.ini";
 
-
 // The name that a file name conflict of -c reports: the input's, the saved script's where its
 // record file is one of the clashing files, else the first working file's.
 std::optional<std::string> clash_name(const std::string& saved, const std::string& saved_records) {
