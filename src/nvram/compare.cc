@@ -102,7 +102,8 @@ int cmd_compare(const Args& args, ToolRunner& tool) {
     ++counter;
     if (p.excluded) continue;
     if (p.ran_off_end && counter >= live_count) std::puts("\r\n== Complete MISCOMPARE Function ==\r");
-    if (p.partner >= 0) miscompare |= report(saved_questions, static_cast<std::size_t>(p.partner), live, i, lines);
+    if (p.partner >= 0)
+      miscompare |= report(saved_questions, static_cast<std::size_t>(p.partner), live, i, lines);
   }
   return miscompare ? kMiscompare : kOk;
 }

@@ -48,8 +48,10 @@ class ExclusionFilter {
  private:
   static std::size_t mark(std::string_view text) {
     if (text.empty()) return 0;
-    return (text.size() * 0x9E5 + static_cast<unsigned char>(text.front()) * 0x3B +
-            static_cast<unsigned char>(text.back())) % 4096;
+    const std::size_t mixed = text.size() * 0x9E5 +
+                              static_cast<unsigned char>(text.front()) * 0x3B +
+                              static_cast<unsigned char>(text.back());
+    return mixed % 4096;
   }
 
   const ExclusionTable& table_;

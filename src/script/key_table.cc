@@ -24,7 +24,8 @@ std::uint32_t hash_text(std::string_view key) {
       std::memcpy(&word, key.data() + key.size() - 8, 8);
       word >>= 8 * (8 - n);
     } else {
-      for (std::size_t i = 0; i < n; ++i) word |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+      for (std::size_t i = 0; i < n; ++i)
+        word |= static_cast<std::uint64_t>(static_cast<unsigned char>(p[i])) << (8 * i);
     }
     h = (h ^ word) * kMul;
     h ^= h >> 29;

@@ -37,11 +37,17 @@ void write_option_line(std::string_view line, std::string_view whole, std::strin
     out.write_in_place(whole.substr(bracket));
   };
   if (!selected) {
-    if (before == '*') mark(' ');
-    else out.write_in_place(whole);
+    if (before == '*') {
+      mark(' ');
+    } else {
+      out.write_in_place(whole);
+    }
   } else if (bracket > 0 && before != '=') {
-    if (before == '*') out.write_in_place(whole);
-    else mark('*');
+    if (before == '*') {
+      out.write_in_place(whole);
+    } else {
+      mark('*');
+    }
   } else if (bracket > 1 && (whole[bracket - 2] == ' ' || whole[bracket - 2] == '\t')) {
     out.write_in_place(whole.substr(0, bracket - 2));
     out.write("=*");
