@@ -95,8 +95,8 @@ long KeySearch::pair(std::string_view key, std::uint32_t hash, bool plain_only) 
 namespace {
 
 // The searched questions of each identity, in script order: an open-addressing table of the
-// identities, whose slots name the first and last question of the identity, and a chain through
-// the questions. Only numbers are stored; the identities themselves stay in the reading.
+// identities, whose slots name the first question of the identity, and a chain through the
+// questions. Only numbers are stored; the identities themselves stay in the reading.
 class IdentityTable {
  public:
   static constexpr std::uint32_t kNone = UINT32_MAX;
@@ -109,16 +109,13 @@ class IdentityTable {
     mask_ = capacity - 1;
   }
 
-  // Adds searched question j (each question once, in script order).
+  // Adds searched question j before those of its identity added so far: each question once, the
+  // last one first, so that the chain runs in script order.
   void add(std::uint32_t j) {
     Slot& s = slots_[slot_of(searched_.identity(j), searched_[j].identity_hash)];
-    if (s.first == kNone) {
-      s.hash = searched_[j].identity_hash;
-      s.first = s.last = s.handed = j;
-    } else {
-      next_[s.last] = j;
-      s.last = j;
-    }
+    s.hash = searched_[j].identity_hash;
+    next_[j] = s.first;
+    s.first = s.handed = j;
   }
 
   // Starts fetching the slot where an identity of this hash lies, ahead of its look-up.
@@ -127,9 +124,9 @@ class IdentityTable {
   // The slot of an identity, or nullptr when no searched question has it.
   struct Slot {
     std::uint32_t hash = 0;
-    std::uint32_t first = kNone, last = kNone;  // the identity's first and last question
-    std::uint32_t handed = kNone;               // the next one to hand out
-    bool wanted = false;                        // a walked question has the identity
+    std::uint32_t first = kNone;   // the identity's first question
+    std::uint32_t handed = kNone;  // the next one to hand out
+    bool wanted = false;           // a walked question has the identity
   };
   Slot* find(std::string_view identity, std::uint32_t hash) {
     Slot& s = slots_[slot_of(identity, hash)];
@@ -180,7 +177,7 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
     with_identity += searched_identity[j] && !searched_excluded[j] ? 1 : 0;
   }
   IdentityTable identities(searched, with_identity);
-  for (std::size_t j = 0; j < searched.size(); ++j) {
+  for (std::size_t j = searched.size(); j-- > 0;) {
     if (searched_identity[j] && !searched_excluded[j]) identities.add(static_cast<std::uint32_t>(j));
   }
   std::vector<bool> walked_identity(walked.size());
