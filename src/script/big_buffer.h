@@ -41,12 +41,6 @@ class BigBuffer {
   bool reserve(std::size_t bytes);
   // The size, within the capacity.
   void set_size(std::size_t bytes) { size_ = bytes; }
-  void append(const void* bytes, std::size_t n) {
-    if (size_ + n > capacity_ && !reserve(grown(size_ + n))) throw std::bad_alloc();
-    if (n > 0) std::memcpy(data_ + size_, bytes, n);
-    size_ += n;
-  }
-  void append(std::string_view s) { append(s.data(), s.size()); }
   // Makes the buffer n bytes longer and gives where those bytes begin, for the caller to fill.
   char* extend(std::size_t n) {
     if (size_ + n > capacity_ && !reserve(grown(size_ + n))) throw std::bad_alloc();
@@ -54,6 +48,11 @@ class BigBuffer {
     size_ += n;
     return at;
   }
+  void append(const void* bytes, std::size_t n) {
+    char* at = extend(n);
+    if (n > 0) std::memcpy(at, bytes, n);
+  }
+  void append(std::string_view s) { append(s.data(), s.size()); }
   void clear() { size_ = 0; }
   // Gives the memory back.
   void release();

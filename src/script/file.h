@@ -177,9 +177,9 @@ class ReplacingFile {
   OutFile out_;
 };
 
-// Removes the name `name`, as std::remove() does. When it is the last name of a large regular file, the
-// file's pages are given back to the system by another thread, so that the removal costs the run
-// no time where a core is free.
+// Removes the name `name`, as std::remove() does. When it is the last name of a large regular
+// file, the file's pages are given back to the system by another thread, so that the removal costs
+// the run no time where a core is free.
 int remove_name(const char* name);
 
 // Creates the file `name` anew for writing ("wb"): whatever stands at the name (a file, a symbolic

@@ -30,33 +30,22 @@ void write_option_line(std::string_view line, std::string_view whole, std::strin
   }
   const bool selected = line.find(pattern) != std::string_view::npos;
   const char before = bracket > 0 ? whole[bracket - 1] : '\0';
-  // The line with `marker` in place of the byte before the '['.
-  auto mark = [&](char marker) {
-    out.write_in_place(whole.substr(0, bracket - 1));
-    out.write(std::string_view(&marker, 1));
+  // The line with `text` in place of its bytes [from, bracket); the rest stays where it is.
+  auto replace = [&](std::size_t from, std::string_view text) {
+    out.write_in_place(whole.substr(0, from));
+    out.write(text);
     out.write_in_place(whole.substr(bracket));
   };
-  if (!selected) {
-    if (before == '*') {
-      mark(' ');
-    } else {
-      out.write_in_place(whole);
-    }
+  if (selected == (before == '*')) {
+    out.write_in_place(whole);  // the marker stands as it should
+  } else if (!selected) {
+    replace(bracket - 1, " ");
   } else if (bracket > 0 && before != '=') {
-    if (before == '*') {
-      out.write_in_place(whole);
-    } else {
-      mark('*');
-    }
+    replace(bracket - 1, "*");
   } else if (bracket > 1 && (whole[bracket - 2] == ' ' || whole[bracket - 2] == '\t')) {
-    out.write_in_place(whole.substr(0, bracket - 2));
-    out.write("=*");
-    out.write_in_place(whole.substr(bracket));
+    replace(bracket - 2, "=*");
   } else {
-    // No marker position, or no blank for the '=' to move over: a '*' goes in before the '['.
-    out.write_in_place(whole.substr(0, bracket));
-    out.write("*");
-    out.write_in_place(whole.substr(bracket));
+    replace(bracket, "*");  // no marker position, or no blank for the '=' to move over
   }
 }
 
