@@ -53,6 +53,77 @@ bool is_key_delimiter(char c) { return kKeyByte[static_cast<unsigned char>(c)] &
 
 }  // namespace
 
+namespace {
+
+#ifdef __SSE2__
+// The key and skeleton of a Setup line whose bytes after the '=' fit a field, found sixteen bytes
+// at a time: the bytes are classified into masks, one bit a byte, and the runs of kept bytes
+// (the words between the blanks) are moved whole. `from` is the first byte after the '='; the
+// line holds at least sixteen bytes and at most kFieldMax after `from`.
+KeyScan scan_short_key(std::string_view line, std::size_t from, char (&key)[kFieldMax],
+                       char (&skeleton)[kFieldMax]) {
+  const char* p = line.data();
+  const std::size_t n = line.size();
+  const std::size_t count = n - from;  // at most kFieldMax, so a bit of a 64-bit mask each
+  // The bytes from `from` on, at stage + 16; each block is loaded whole from the line, the last
+  // one from the line's last sixteen bytes, which may go back before `from` (into the front pad).
+  alignas(16) char stage[16 + 64 + 16] = {};
+  std::uint64_t stop = 0, visible = 0, live = 0, delimiter = 0;
+  for (std::size_t at = 0; at < count; at += 16) {
+    std::size_t load = from + at;
+    if (load + 16 > n) load = n - 16;
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + load));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(stage + 16 + load - from), v);
+    auto eq = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    auto gt = [&v](char c) { return _mm_cmpgt_epi8(v, _mm_set1_epi8(c)); };
+    auto bits = [&](__m128i m) {
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(m)) >>
+                                        (from + at - load))
+             << at;
+    };
+    stop |= bits(eq('\r') | eq('\n') | eq('/'));
+    // Visible: above 0x20 as a signed byte (which leaves out 0x80 and above), and not 0x7F.
+    visible |= bits(_mm_andnot_si128(eq(0x7F), gt(0x20)));
+    // What a live reading changes: the decimal digits, '.', '-' ('/' stops the key) and '+'.
+    live |= bits(_mm_and_si128(gt(0x2C), _mm_cmplt_epi8(v, _mm_set1_epi8(0x3A))) | eq('+'));
+    // '%', '<' and '>', '[' and ']', '{' and '}' (the last two pairs one bit of case apart).
+    const __m128i folded = _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xDF)));
+    delimiter |= bits(eq('%') | _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(2)), _mm_set1_epi8('>')) |
+                      _mm_cmpeq_epi8(folded, _mm_set1_epi8('[')) |
+                      _mm_cmpeq_epi8(folded, _mm_set1_epi8(']')));
+  }
+  const std::uint64_t end = std::uint64_t{1} << count;
+  const std::uint64_t first_stop = (stop | end) & -(stop | end);
+  const std::uint64_t in_key = visible & (first_stop - 1);
+  // Each run of set bits is moved in blocks of sixteen bytes, into room past the field.
+  auto gather = [&stage](std::uint64_t mask, char* out) {
+    std::size_t size = 0;
+    for (; mask != 0; mask &= mask + (mask & -mask)) {  // drops the lowest run
+      const unsigned first = static_cast<unsigned>(__builtin_ctzll(mask));
+      const unsigned run = static_cast<unsigned>(__builtin_ctzll(~(mask >> first)));
+      std::memcpy(out + size, stage + 16 + first, 16);
+      for (unsigned i = 16; i < run; i += 16) std::memcpy(out + size + i, stage + 16 + first + i, 16);
+      size += run;
+    }
+    return size;
+  };
+  char out[kFieldMax + 16] = {};
+  KeyScan scan;
+  scan.size = gather(in_key, out);
+  std::memcpy(key, out, kFieldMax);
+  if ((in_key & live) == 0) {  // most keys hold nothing that a live reading changes
+    scan.skeleton_size = scan.size;
+  } else {
+    scan.skeleton_size = gather(in_key & ~live, out);
+  }
+  std::memcpy(skeleton, out, kFieldMax);
+  scan.delimiter = (delimiter & in_key) != 0;
+  return scan;
+}
+#endif
+
+}  // namespace
+
 KeyScan scan_question_key(std::string_view setup_line, char (&key)[kFieldMax],
                           char (&skeleton)[kFieldMax]) {
   KeyScan scan;
@@ -61,33 +132,21 @@ KeyScan scan_question_key(std::string_view setup_line, char (&key)[kFieldMax],
   std::size_t i = first_of<'='>(setup_line, 0);
   if (i == n) return scan;
   ++i;
+#ifdef __SSE2__
+  if (n >= 16 && n - i <= kFieldMax) return scan_short_key(setup_line, i, key, skeleton);
+#endif
   std::size_t size = 0, kept = 0;
   unsigned seen = 0;
-  if (n - i <= kFieldMax) {
-    // No more bytes left than a field holds: each is written, and counted only where it belongs,
-    // without a branch on what it is (blanks between the words come and go unpredictably).
-    for (; i < n; ++i) {
-      const char c = p[i];
-      const unsigned kind = kKeyByte[static_cast<unsigned char>(c)];
-      if (kind & kKeyStop) break;
-      key[size] = c;
-      skeleton[kept] = c;
-      size += kind & kInKey;
-      kept += (kind / kInSkeleton) & 1;
-      seen |= kind;
-    }
-  } else {
-    for (; i < n; ++i) {
-      const char c = p[i];
-      const unsigned kind = kKeyByte[static_cast<unsigned char>(c)];
-      if (kind & kKeyStop) break;
-      if (!(kind & kInKey)) continue;
-      if (size == kFieldMax) break;
-      key[size++] = c;
-      skeleton[kept] = c;  // never more than the key's own characters
-      kept += (kind / kInSkeleton) & 1;
-      seen |= kind;
-    }
+  for (; i < n; ++i) {
+    const char c = p[i];
+    const unsigned kind = kKeyByte[static_cast<unsigned char>(c)];
+    if (kind & kKeyStop) break;
+    if (!(kind & kInKey)) continue;
+    if (size == kFieldMax) break;
+    key[size++] = c;
+    skeleton[kept] = c;  // never more than the key's own characters
+    kept += (kind / kInSkeleton) & 1;
+    seen |= kind;
   }
   scan.size = size;
   scan.skeleton_size = kept;

@@ -31,6 +31,36 @@ TEST(QuestionKey, VisibleCharactersAfterTheFirstEquals) {
   EXPECT_EQ(question_key("Setup Question = " + std::string(70, 'k')), std::string(63, 'k'));
 }
 
+// The key, its skeleton and the delimiter flag against the rule as written, on random lines of
+// every length around the field limit, with blanks, controls, DEL, bytes above 0x7F, stops,
+// delimiters and the characters a live reading changes.
+TEST(QuestionKey, RandomLinesFollowTheRule) {
+  const std::string bytes = std::string("ab Z\t9.+-/\r\n%{}[]<>=\x7f\x80\xff\x01#") + '\0';
+  std::mt19937 rng(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::string line = std::string(rng() % 20, 'S') + (rng() % 8 ? "=" : "");
+    for (int n = static_cast<int>(rng() % 90); n > 0; --n) line += bytes[rng() % bytes.size()];
+    std::string key, skeleton;
+    bool delimiter = false;
+    const std::size_t equals = line.find('=');
+    for (std::size_t i = equals == std::string::npos ? line.size() : equals + 1; i < line.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(line[i]);
+      if (c == '\r' || c == '\n' || c == '/') break;
+      if (c < 0x21 || c > 0x7E) continue;
+      if (key.size() == kFieldMax) break;
+      key += static_cast<char>(c);
+      if (std::string_view("0123456789.+-").find(static_cast<char>(c)) == std::string_view::npos)
+        skeleton += static_cast<char>(c);
+      delimiter |= std::string_view("%{}[]<>").find(static_cast<char>(c)) != std::string_view::npos;
+    }
+    char got_key[kFieldMax], got_skeleton[kFieldMax];
+    const KeyScan scan = scan_question_key(line, got_key, got_skeleton);
+    ASSERT_EQ(std::string(got_key, scan.size), key) << line;
+    ASSERT_EQ(std::string(got_skeleton, scan.skeleton_size), skeleton) << line;
+    ASSERT_EQ(scan.delimiter, delimiter) << line;
+  }
+}
+
 // Keys holding the record line's delimiters are escaped, and cut with a hash past 63 characters;
 // others stay as they are, whatever their length.
 TEST(WrittenKey, DelimitersEscapedLongKeysHashed) {
