@@ -43,7 +43,7 @@ void OutFile::write_in_place(std::string_view bytes) {
   if (pieces_.size() >= kPieces) write_pieces();
   if (pieces_.empty()) {
     // What was buffered before goes first.
-    if (!buffer_.empty()) pieces_.push_back(iovec{buffer_.data(), buffer_.size()});
+    if (size_ > 0) pieces_.push_back(iovec{buffer_.get(), size_});
     pieces_.push_back(iovec{const_cast<char*>(bytes.data()), bytes.size()});
     return;
   }
@@ -73,7 +73,7 @@ bool OutFile::write_pieces() {
     }
   }
   pieces_.clear();
-  buffer_.clear();
+  size_ = 0;
   return ok_;
 }
 

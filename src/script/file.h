@@ -3,6 +3,8 @@
 #include <sys/uio.h>
 
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,18 +74,29 @@ class OutFile {
 
   // Small writes gather in a buffer of the OutFile's own and reach the stream in large blocks.
   void write(std::string_view bytes) {
-    if (!ok_ || !file_ || bytes.empty()) return;
-    if (buffer_.size() + bytes.size() > kBuffer) {
-      if (!flush()) return;
-      if (bytes.size() >= kBuffer) {
-        put(bytes);
-        return;
-      }
+    if (bytes.empty()) return;
+    if (char* at = room(bytes.size())) {
+      std::memcpy(at, bytes.data(), bytes.size());
+      add(bytes.size());
+    } else if (ok_ && file_) {
+      put(bytes);  // more than the buffer holds, after what it held
     }
-    if (buffer_.capacity() < kBuffer) buffer_.reserve(kBuffer);
-    // The buffer never grows past its capacity, so the pieces that point into it stay valid.
-    if (!pieces_.empty()) add_piece(buffer_.data() + buffer_.size(), bytes.size());
-    buffer_.append(bytes);
+  }
+
+  // Room for `n` more bytes at the end of the buffer, which is flushed first where they would not
+  // fit. The caller writes at most `n` bytes there and hands over how many with add(). Null once a
+  // write has failed, and where `n` is more than the buffer holds.
+  char* room(std::size_t n) {
+    if (!ok_ || !file_) return nullptr;
+    if (size_ + n > kBuffer && !flush()) return nullptr;
+    if (n > kBuffer) return nullptr;
+    if (!buffer_) buffer_.reset(new char[kBuffer]);
+    return buffer_.get() + size_;
+  }
+  void add(std::size_t n) {
+    // The buffer never moves, so the pieces that point into it stay valid.
+    if (!pieces_.empty()) add_piece(buffer_.get() + size_, n);
+    size_ += n;
   }
 
   // Bytes that stay where they are until the file is finished (a mapped script's): they reach
@@ -94,8 +107,8 @@ class OutFile {
   // Hands the buffered bytes to the stream. Returns false once any write has failed.
   bool flush() {
     if (!pieces_.empty()) return write_pieces();
-    if (ok_ && file_ && !buffer_.empty()) put(buffer_);
-    buffer_.clear();
+    if (ok_ && file_ && size_ > 0) put(std::string_view(buffer_.get(), size_));
+    size_ = 0;
     return ok_;
   }
 
@@ -119,7 +132,8 @@ class OutFile {
   std::string name_;
   File file_;
   bool ok_ = true;
-  std::string buffer_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0;  // the bytes in the buffer
   std::vector<iovec> pieces_;  // what is to be written, in order, once bytes are written in place
 };
 

@@ -382,11 +382,24 @@ class QuestionScanner {
     if (records_) write_record();
   }
 
-  // The record line, in one write.
+  // The record line, "{key},[default],<current>\r\n", made where it is buffered. Each field goes
+  // in as a whole block of kFieldMax bytes, which never reaches past where a line of three full
+  // fields would end.
   void write_record() {
-    char line[kRecordLineMax];
-    records_->write(std::string_view(
-        line, record_line(key_.view(), default_.view(), current_.view(), line)));
+    char* const line = records_->room(kRecordLineMax);
+    if (!line) return;
+    char* at = line;
+    auto put = [&at](const Field& f, const char (&after)[4]) {
+      std::memcpy(at, f.text, kFieldMax);
+      at += f.size;
+      std::memcpy(at, after, 3);
+      at += 3;
+    };
+    *at++ = '{';
+    put(key_, "},[");
+    put(default_, "],<");
+    put(current_, ">\r\n");
+    records_->add(static_cast<std::size_t>(at - line));
   }
 
   ScriptReading& reading_;
