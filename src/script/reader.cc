@@ -126,12 +126,57 @@ bool take_bios_line(std::string_view line, Field& default_value) {
   return true;  // the line ended without a stop character: keep what was taken
 }
 
+// Where the text of a line that begins with blanks (an option line) starts: its first visible
+// character, or its length; whether a CR or LF stands before it; and, where the first sixteen
+// bytes tell, the first '*', ']', CR or LF from there on (the mark that an option line's scan
+// looks for first). The blanks are passed sixteen bytes at a time.
+struct Indent {
+  std::size_t visible = 0;
+  bool ended = false;
+  std::size_t mark = std::string_view::npos;  // npos: none before `unmarked`
+  std::size_t unmarked = 0;                    // from `visible` up to here no mark stands
+};
+
+Indent first_visible(std::string_view text) {
+  Indent in;
+  std::size_t& at = in.visible;
+#ifdef __SSE2__
+  if (text.size() >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
+    auto bits = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
+    auto eq = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    // Visible: above 0x20 as a signed byte (which leaves out 0x80 and above), and not 0x7F.
+    const unsigned visible = bits(_mm_andnot_si128(eq(0x7F), _mm_cmpgt_epi8(v, _mm_set1_epi8(0x20))));
+    const unsigned ends = bits(_mm_or_si128(eq('\r'), eq('\n')));
+    if (visible != 0) {
+      at = static_cast<std::size_t>(__builtin_ctz(visible));
+      in.ended = (ends & ((1u << at) - 1)) != 0;
+      const unsigned marks = (bits(_mm_or_si128(eq('*'), eq(']'))) | ends) >> at;
+      if (marks != 0) in.mark = at + static_cast<std::size_t>(__builtin_ctz(marks));
+      in.unmarked = 16;
+      return in;
+    }
+    in.ended = ends != 0;
+    at = 16;
+  }
+#endif
+  while (at < text.size() && !is_visible(static_cast<unsigned char>(text[at]))) {
+    in.ended |= is_line_end(text[at]);
+    ++at;
+  }
+  in.unmarked = at;
+  return in;
+}
+
 // "         *[00]Off": a '*' arms the scan, and the next '[' makes the digits after it the
-// current value; a further '*' stops the taking and arms again. Returns false when the scan
-// stopped at the field limit.
-bool take_option_list_line(std::string_view line, std::size_t from, Field& current) {
+// current value; a further '*' stops the taking and arms again. The scan starts at the line's
+// first '*', ']', CR or LF, found from `in`. Returns false when the scan stopped at the field limit.
+bool take_option_list_line(std::string_view line, const Indent& in, Field& current) {
   // Most option lines hold no '*' before their first ']', and such a line changes nothing.
-  const std::size_t star = first_of<'*', ']', '\r', '\n'>(line, from);
+  const std::size_t star =
+      in.mark != std::string_view::npos
+          ? in.mark
+          : first_of<'*', ']', '\r', '\n'>(line, std::max(in.visible, in.unmarked));
   if (star == line.size() || line[star] != '*') return true;
   std::size_t put = 0;
   bool armed = false;
@@ -191,35 +236,6 @@ class PlaceText {
   std::size_t size_ = 0, capacity_ = 0;
 };
 
-// The first visible character of a line, or its length, and whether a CR or LF stands before it.
-// Option lines begin with a run of blanks, which sixteen bytes at a time pass at once.
-std::size_t first_visible(std::string_view text, bool& ended) {
-  std::size_t at = 0;
-#ifdef __SSE2__
-  if (text.size() >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
-    // Visible: above 0x20 as a signed byte (which leaves out 0x80 and above), and not 0x7F.
-    const __m128i visible = _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
-                                             _mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(visible));
-    const unsigned ends = static_cast<unsigned>(_mm_movemask_epi8(
-        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')))));
-    if (mask != 0) {
-      at = static_cast<std::size_t>(__builtin_ctz(mask));
-      ended = (ends & ((1u << at) - 1)) != 0;
-      return at;
-    }
-    ended = ends != 0;
-    at = 16;
-  }
-#endif
-  while (at < text.size() && !is_visible(static_cast<unsigned char>(text[at]))) {
-    ended |= is_line_end(text[at]);
-    ++at;
-  }
-  return at;
-}
-
 }  // namespace
 
 // Reads the lines of a script, one whole line at a time, and hands the questions to the reading.
@@ -233,10 +249,9 @@ class QuestionScanner {
     // visible character. Most lines begin with a visible character, which settles that they are
     // not blank; option lines begin with blanks, passed over once here.
     const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
-    std::size_t visible = 0;  // the first visible character
-    bool ended = false;       // a line end stands before it
-    if (!is_visible(first)) visible = first_visible(text, ended);
-    if (text.size() <= 1 || is_line_end(static_cast<char>(first)) || visible == text.size()) {
+    Indent in;  // where the text begins, past the blanks
+    if (!is_visible(first)) in = first_visible(text);
+    if (text.size() <= 1 || is_line_end(static_cast<char>(first)) || in.visible == text.size()) {
       blank();
       return;
     }
@@ -271,8 +286,8 @@ class QuestionScanner {
         q_.value_end = end;
         // The blanks before the first visible character hold no '*' or ']'; a line end among them
         // ends the scan before anything is taken.
-        if (ended) break;
-        if (!take_option_list_line(text, visible, current_)) state_ = State::kBetweenQuestions;
+        if (in.ended) break;
+        if (!take_option_list_line(text, in, current_)) state_ = State::kBetweenQuestions;
         break;
       case State::kBlankInQuestion:
         break;  // left above
