@@ -53,15 +53,13 @@ bool is_line_end(char c) { return c == '\r' || c == '\n'; }
 // "Options =*[00]Disabled": the value of the option on the line itself, starred or not.
 void take_options_line(std::string_view line, Field& current) {
   current.clear();
+  // Before the first '[', only a stop character counts.
+  const std::size_t bracket = first_of<'[', ']', '/', '\r', '\n'>(line, 0);
+  if (bracket == line.size() || line[bracket] != '[') return;
   std::size_t put = 0;
-  bool after_bracket = false;
-  for (char c : line) {
+  for (char c : line.substr(bracket + 1)) {
     if (is_line_end(c) || c == ']' || c == '/') break;
     if (put == kFieldMax) break;
-    if (!after_bracket) {
-      after_bracket = c == '[';
-      continue;
-    }
     if (is_hex_digit(static_cast<unsigned char>(c))) {
       current.append(c);
       ++put;
