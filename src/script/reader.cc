@@ -242,53 +242,69 @@ class QuestionScanner {
   QuestionScanner(ScriptReading& reading, OutFile* records) : reading_(reading), records_(records) {}
 
   // The next line: its text (up to its first NUL) and where it begins and ends in the script.
+  //
+  // A blank line is a single character, one that starts with a line end, or one without a visible
+  // character. Most lines begin with a visible character, which settles that they are not blank
+  // (unless that is all they hold), and only their first character and state tell what they do.
+  // Option lines begin with blanks, passed over once in indented_line().
   void line(std::string_view text, std::uint64_t begin, std::uint64_t end) {
-    // A blank line is a single character, one that starts with a line end, or one without a
-    // visible character. Most lines begin with a visible character, which settles that they are
-    // not blank; option lines begin with blanks, passed over once here.
     const unsigned char first = text.empty() ? 0 : static_cast<unsigned char>(text[0]);
-    Indent in;  // where the text begins, past the blanks
-    if (!is_visible(first)) in = first_visible(text);
-    if (text.size() <= 1 || is_line_end(static_cast<char>(first)) || in.visible == text.size()) {
+    if (!is_visible(first)) {
+      indented_line(text, first, end);
+      return;
+    }
+    if (text.size() <= 1) {
       blank();
       return;
     }
-    if (state_ == State::kBlankInQuestion) {
-      // Blank lines before the question's value belong to it when its Value or Options line
-      // follows them; otherwise the first of them closed it.
-      if (starts_with(text, "Value") || starts_with(text, "Optio")) {
-        state_ = State::kInQuestion;
-      } else {
-        emit(true);
-        state_ = State::kBetweenQuestions;
-      }
-    }
-    if (open_ && (first == 'T' || first == 'O')) take_place_line(text);
     switch (state_) {
-      case State::kBetweenQuestions:
-        if (first == 'S' && starts_with(text, "Setup")) start(text, begin);  // a record still open is given up
-        break;
-      case State::kInQuestion:
-        if (first == 'O' && starts_with(text, "Optio")) {
-          take_options_line(text, current_);
-          set_value(ValueKind::kOptions, begin, end);
-          state_ = State::kInOptionList;
-        } else if (first == 'V' && starts_with(text, "Value")) {
-          set_value(take_value_line(text, current_), begin, end);
-          state_ = State::kBetweenQuestions;
-        } else if (first == 'B' && starts_with(text, "BIOS ")) {
-          if (!take_bios_line(text, default_)) state_ = State::kBetweenQuestions;
-        }
-        break;
-      case State::kInOptionList:
-        q_.value_end = end;
-        // The blanks before the first visible character hold no '*' or ']'; a line end among them
-        // ends the scan before anything is taken.
-        if (in.ended) break;
-        if (!take_option_list_line(text, in, current_)) state_ = State::kBetweenQuestions;
-        break;
       case State::kBlankInQuestion:
-        break;  // left above
+        // Blank lines before the question's value belong to it when its Value or Options line
+        // follows them; otherwise the first of them closed it.
+        if (!starts_with(text, "Value") && !starts_with(text, "Optio")) {
+          emit(true);
+          state_ = State::kBetweenQuestions;
+          if (first == 'S' && starts_with(text, "Setup")) start(text, begin);
+          return;
+        }
+        state_ = State::kInQuestion;
+        [[fallthrough]];
+      case State::kInQuestion:
+        switch (first) {
+          case 'T':
+            take_place_line(text, first);
+            break;
+          case 'O':
+            take_place_line(text, first);
+            if (starts_with(text, "Optio")) {
+              take_options_line(text, current_);
+              set_value(ValueKind::kOptions, begin, end);
+              state_ = State::kInOptionList;
+            }
+            break;
+          case 'V':
+            if (starts_with(text, "Value")) {
+              set_value(take_value_line(text, current_), begin, end);
+              state_ = State::kBetweenQuestions;
+            }
+            break;
+          case 'B':
+            if (starts_with(text, "BIOS ") && !take_bios_line(text, default_))
+              state_ = State::kBetweenQuestions;
+            break;
+        }
+        return;
+      case State::kBetweenQuestions:
+        // After a Value line the question stays open, for its Token and Offset lines, up to the
+        // blank line; a Setup line gives it up.
+        if (open_ && (first == 'T' || first == 'O')) take_place_line(text, first);
+        if (first == 'S' && starts_with(text, "Setup")) start(text, begin);
+        return;
+      case State::kInOptionList:
+        if (first == 'T' || first == 'O') take_place_line(text, first);
+        q_.value_end = end;
+        if (!take_option_list_line(text, Indent{}, current_)) state_ = State::kBetweenQuestions;
+        return;
     }
   }
 
@@ -301,6 +317,32 @@ class QuestionScanner {
 
  private:
   enum class State { kBetweenQuestions, kInQuestion, kBlankInQuestion, kInOptionList };
+
+  // A line whose first character is no visible one: blank, or indented (an option line); only
+  // option lines, and a blank line's end of a question, change anything.
+  void indented_line(std::string_view text, unsigned char first, std::uint64_t end) {
+    const Indent in = first_visible(text);
+    if (text.size() <= 1 || is_line_end(static_cast<char>(first)) || in.visible == text.size()) {
+      blank();
+      return;
+    }
+    switch (state_) {
+      case State::kBlankInQuestion:  // it starts with neither "Value" nor "Optio": closed
+        emit(true);
+        state_ = State::kBetweenQuestions;
+        return;
+      case State::kInOptionList:
+        q_.value_end = end;
+        // The blanks before the first visible character hold no '*' or ']'; a line end among them
+        // ends the scan before anything is taken.
+        if (in.ended) return;
+        if (!take_option_list_line(text, in, current_)) state_ = State::kBetweenQuestions;
+        return;
+      case State::kInQuestion:
+      case State::kBetweenQuestions:
+        return;
+    }
+  }
 
   void blank() {
     if (state_ == State::kInQuestion) {
@@ -338,11 +380,14 @@ class QuestionScanner {
     q_.value_end = end;
   }
 
-  // The question's first Token and Offset lines, wherever they stand in it.
-  void take_place_line(std::string_view text) {
-    if (!q_.has_token && starts_with(text, "Token")) {
-      q_.has_token = true;
-      token_.take(text);
+  // The question's first Token and Offset lines, wherever they stand in it; `first` is the line's
+  // first character, 'T' or 'O'.
+  void take_place_line(std::string_view text, unsigned char first) {
+    if (first == 'T') {
+      if (!q_.has_token && starts_with(text, "Token")) {
+        q_.has_token = true;
+        token_.take(text);
+      }
     } else if (!q_.has_offset && starts_with(text, "Offset")) {
       q_.has_offset = true;
       offset_.take(text);
