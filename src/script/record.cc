@@ -111,10 +111,13 @@ KeyScan scan_short_key(std::string_view line, std::size_t from, char (&key)[kFie
   KeyScan scan;
   scan.size = gather(in_key, out);
   std::memcpy(key, out, kFieldMax);
-  if ((in_key & live) == 0) {  // most keys hold nothing that a live reading changes
-    scan.skeleton_size = scan.size;
+  // Most keys hold nothing that a live reading changes, or hold it only at their end ("Fan 1"):
+  // their skeleton is the key, or its start.
+  const std::uint64_t changed = in_key & live, kept = in_key & ~live;
+  if (kept < (changed & -changed) || changed == 0) {
+    scan.skeleton_size = scan.size - static_cast<std::size_t>(__builtin_popcountll(changed));
   } else {
-    scan.skeleton_size = gather(in_key & ~live, out);
+    scan.skeleton_size = gather(kept, out);
   }
   std::memcpy(skeleton, out, kFieldMax);
   scan.delimiter = (delimiter & in_key) != 0;
