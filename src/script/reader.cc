@@ -93,32 +93,42 @@ ValueKind take_value_line(std::string_view line, Field& current) {
   return v.kind;
 }
 
+// What a byte of a BIOS Default line is to its scan: a stop (CR, LF, ']', '/'), a hexadecimal
+// digit, an '=', a '[', or nothing.
+enum BiosByte : std::uint8_t { kBiosOther, kBiosHex, kBiosEquals, kBiosBracket, kBiosStop };
+constexpr auto kBiosByte = [] {
+  std::array<BiosByte, 256> table{};
+  for (unsigned char c : std::string_view("0123456789ABCDEFabcdef")) table[c] = kBiosHex;
+  table['='] = kBiosEquals;
+  table['['] = kBiosBracket;
+  for (unsigned char c : std::string_view("\r\n]/")) table[c] = kBiosStop;
+  return table;
+}();
+
 // "BIOS Default =[01]On": every hexadecimal digit after an '='; the first '[' after the latest
 // '=' starts the value afresh. Returns false when the scan stopped at the field limit.
 bool take_bios_line(std::string_view line, Field& default_value) {
   default_value.clear();
-  std::size_t put = 0;
-  bool after_equals = false;
-  bool bracket_seen = false;  // since the latest '='
   // Before the first '=', only a stop character counts.
-  for (char c : line.substr(first_of<'=', ']', '/', '\r', '\n'>(line, 0))) {
-    if (is_line_end(c) || c == ']' || c == '/') {
+  std::size_t put = 0;
+  bool bracket_seen = false;  // since the latest '='
+  for (std::size_t at = first_of<'=', ']', '/', '\r', '\n'>(line, 0); at < line.size(); ++at) {
+    const char c = line[at];
+    const BiosByte kind = kBiosByte[static_cast<unsigned char>(c)];
+    if (kind == kBiosStop) {
       if (default_value.size == 0) default_value.set_placeholder();
       return true;
     }
     if (put == kFieldMax) return false;
-    if (c == '=') {
-      after_equals = true;
+    if (kind == kBiosHex) {
+      default_value.append(c);
+      ++put;
+    } else if (kind == kBiosEquals) {
       bracket_seen = false;
-    } else if (!after_equals) {
-      continue;
-    } else if (c == '[' && !bracket_seen) {
+    } else if (kind == kBiosBracket && !bracket_seen) {
       bracket_seen = true;
       default_value.clear();
       put = 0;
-    } else if (is_hex_digit(static_cast<unsigned char>(c))) {
-      default_value.append(c);
-      ++put;
     }
   }
   return true;  // the line ended without a stop character: keep what was taken
