@@ -621,7 +621,15 @@ void ScriptReading::read_bytes(FileBytes bytes, OutFile* records) {
   const std::string_view all = bytes_.view();
   reserve(likely_questions(all.size()));
   QuestionScanner scanner(*this, records);
-  feed_lines(scanner, all.data(), all.size(), 0, true);
+  // Piece by piece, so that the search for a NUL and the lines find the bytes in the cache; a
+  // piece holds at least one whole line.
+  constexpr std::size_t kPiece = std::size_t{1} << 18;
+  for (std::size_t done = 0, piece = kPiece; done < all.size();) {
+    const std::size_t size = std::min(piece, all.size() - done);
+    const std::size_t fed = feed_lines(scanner, all.data() + done, size, done, done + size == all.size());
+    done += fed;
+    piece = fed == 0 ? 2 * piece : kPiece;
+  }
   scanner.finish();
 }
 
