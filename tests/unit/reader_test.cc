@@ -269,6 +269,29 @@ TEST(ScriptConvert, LongLinesAreWholeLines) {
   }
 }
 
+// A script kept in memory is read in pieces: lines across their bounds, and a line longer than a
+// piece, are read as the script read piece by piece from its file reads them.
+TEST(ScriptReading, KeptAndStreamedReadingsAgree) {
+  ScratchDir dir;
+  std::string script;
+  for (int i = 0; i < 6000; ++i) {
+    if (i == 3000) script += "Setup Question = Long\r\nHelp String = " + std::string(300000, 'h') + "\r\n";
+    script += "Setup Question = Q" + std::to_string(i) + "\r\nToken =" + std::to_string(i) +
+              "\r\nOffset =1\r\nOptions =[00]A\r\n         *[0" + std::to_string(i % 10) + "]B\r\n\r\n";
+  }
+  write_file("s.txt", script);
+  ScriptReading kept, streamed;
+  ASSERT_EQ(kept.read("s.txt", true), 0);
+  ASSERT_EQ(streamed.read("s.txt", false), 0);
+  ASSERT_EQ(kept.size(), 6000u);
+  ASSERT_EQ(streamed.size(), kept.size());
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    ASSERT_EQ(kept.record_line(i), streamed.record_line(i)) << i;
+    ASSERT_EQ(kept.identity(i), streamed.identity(i)) << i;
+    ASSERT_EQ(kept[i].value_end, streamed[i].value_end) << i;
+  }
+}
+
 TEST(ScriptConvert, QuestionsWithoutBlankLineBetween) {
   ScratchDir dir;
   // After option-list lines the second question is read as more options of the first.
