@@ -94,6 +94,7 @@ class OutFile {
     return buffer_.get() + size_;
   }
   void add(std::size_t n) {
+    if (n == 0) return;
     // The buffer never moves, so the pieces that point into it stay valid.
     if (!pieces_.empty()) add_piece(buffer_.get() + size_, n);
     size_ += n;

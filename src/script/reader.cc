@@ -109,9 +109,9 @@ constexpr auto kBiosByte = [] {
 // '=' starts the value afresh. Returns false when the scan stopped at the field limit.
 bool take_bios_line(std::string_view line, Field& default_value) {
   default_value.clear();
-  // Before the first '=', only a stop character counts.
   std::size_t put = 0;
   bool bracket_seen = false;  // since the latest '='
+  // Before the first '=', only a stop character counts.
   for (std::size_t at = first_of<'=', ']', '/', '\r', '\n'>(line, 0); at < line.size(); ++at) {
     const char c = line[at];
     const BiosByte kind = kBiosByte[static_cast<unsigned char>(c)];
@@ -153,8 +153,7 @@ Indent first_visible(std::string_view text) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data()));
     auto bits = [](__m128i m) { return static_cast<unsigned>(_mm_movemask_epi8(m)); };
     auto eq = [&v](char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
-    // Visible: above 0x20 as a signed byte (which leaves out 0x80 and above), and not 0x7F.
-    const unsigned visible = bits(_mm_andnot_si128(eq(0x7F), _mm_cmpgt_epi8(v, _mm_set1_epi8(0x20))));
+    const unsigned visible = bits(visible_bytes(v));
     const unsigned ends = bits(_mm_or_si128(eq('\r'), eq('\n')));
     if (visible != 0) {
       at = static_cast<std::size_t>(__builtin_ctz(visible));

@@ -82,8 +82,7 @@ KeyScan scan_short_key(std::string_view line, std::size_t from, char (&key)[kFie
              << at;
     };
     stop |= bits(eq('\r') | eq('\n') | eq('/'));
-    // Visible: above 0x20 as a signed byte (which leaves out 0x80 and above), and not 0x7F.
-    visible |= bits(_mm_andnot_si128(eq(0x7F), gt(0x20)));
+    visible |= bits(visible_bytes(v));
     // What a live reading changes: the decimal digits, '.', '-' ('/' stops the key) and '+'.
     live |= bits(_mm_and_si128(gt(0x2C), _mm_cmplt_epi8(v, _mm_set1_epi8(0x3A))) | eq('+'));
     // '%', '<' and '>', '[' and ']', '{' and '}' (the last two pairs one bit of case apart).
