@@ -44,7 +44,8 @@ std::size_t first_of(std::string_view line, std::size_t from) {
 // Which of sixteen bytes are visible (is_visible()): above 0x20 as a signed byte, which leaves out
 // 0x80 and above, and not 0x7F.
 inline __m128i visible_bytes(__m128i v) {
-  return _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)), _mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)));
+  return _mm_andnot_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x7F)),
+                          _mm_cmpgt_epi8(v, _mm_set1_epi8(0x20)));
 }
 #endif
 

@@ -134,7 +134,7 @@ class OutFile {
   File file_;
   bool ok_ = true;
   std::unique_ptr<char[]> buffer_;
-  std::size_t size_ = 0;  // the bytes in the buffer
+  std::size_t size_ = 0;       // the bytes in the buffer
   std::vector<iovec> pieces_;  // what is to be written, in order, once bytes are written in place
 };
 

@@ -142,7 +142,7 @@ struct Indent {
   std::size_t visible = 0;
   bool ended = false;
   std::size_t mark = std::string_view::npos;  // npos: none before `unmarked`
-  std::size_t unmarked = 0;                    // from `visible` up to here no mark stands
+  std::size_t unmarked = 0;                   // from `visible` up to here no mark stands
 };
 
 Indent first_visible(std::string_view text) {
@@ -177,7 +177,7 @@ Indent first_visible(std::string_view text) {
 
 // "         *[00]Off": a '*' arms the scan, and the next '[' makes the digits after it the
 // current value; a further '*' stops the taking and arms again. The scan starts at the line's
-// first '*', ']', CR or LF, found from `in`. Returns false when the scan stopped at the field limit.
+// first '*', ']', CR or LF (found from `in`). Returns false when it stopped at the field limit.
 bool take_option_list_line(std::string_view line, const Indent& in, Field& current) {
   // Most option lines hold no '*' before their first ']', and such a line changes nothing.
   const std::size_t star =
@@ -456,7 +456,7 @@ class QuestionScanner {
     char* const line = records_->room(kRecordLineMax);
     if (!line) return;
     char* at = line;
-    auto put = [&at](const Field& f, const char (&after)[4]) {
+    auto put = [&at](const Field& f, const char(&after)[4]) {
       std::memcpy(at, f.text, kFieldMax);
       at += f.size;
       std::memcpy(at, after, 3);
@@ -625,7 +625,8 @@ void ScriptReading::read_bytes(FileBytes bytes, OutFile* records) {
   constexpr std::size_t kPiece = std::size_t{1} << 18;
   for (std::size_t done = 0, piece = kPiece; done < all.size();) {
     const std::size_t size = std::min(piece, all.size() - done);
-    const std::size_t fed = feed_lines(scanner, all.data() + done, size, done, done + size == all.size());
+    const std::size_t fed =
+        feed_lines(scanner, all.data() + done, size, done, done + size == all.size());
     done += fed;
     piece = fed == 0 ? 2 * piece : kPiece;
   }

@@ -87,9 +87,9 @@ KeyScan scan_short_key(std::string_view line, std::size_t from, char (&key)[kFie
     live |= bits(_mm_and_si128(gt(0x2C), _mm_cmplt_epi8(v, _mm_set1_epi8(0x3A))) | eq('+'));
     // '%', '<' and '>', '[' and ']', '{' and '}' (the last two pairs one bit of case apart).
     const __m128i folded = _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xDF)));
-    delimiter |= bits(eq('%') | _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(2)), _mm_set1_epi8('>')) |
-                      _mm_cmpeq_epi8(folded, _mm_set1_epi8('[')) |
-                      _mm_cmpeq_epi8(folded, _mm_set1_epi8(']')));
+    delimiter |= bits(
+        eq('%') | _mm_cmpeq_epi8(_mm_or_si128(v, _mm_set1_epi8(2)), _mm_set1_epi8('>')) |
+        _mm_cmpeq_epi8(folded, _mm_set1_epi8('[')) | _mm_cmpeq_epi8(folded, _mm_set1_epi8(']')));
   }
   const std::uint64_t end = std::uint64_t{1} << count;
   const std::uint64_t first_stop = (stop | end) & -(stop | end);
@@ -101,7 +101,8 @@ KeyScan scan_short_key(std::string_view line, std::size_t from, char (&key)[kFie
       const unsigned first = static_cast<unsigned>(__builtin_ctzll(mask));
       const unsigned run = static_cast<unsigned>(__builtin_ctzll(~(mask >> first)));
       std::memcpy(out + size, stage + 16 + first, 16);
-      for (unsigned i = 16; i < run; i += 16) std::memcpy(out + size + i, stage + 16 + first + i, 16);
+      for (unsigned i = 16; i < run; i += 16)
+        std::memcpy(out + size + i, stage + 16 + first + i, 16);
       size += run;
     }
     return size;

@@ -275,9 +275,11 @@ TEST(ScriptReading, KeptAndStreamedReadingsAgree) {
   ScratchDir dir;
   std::string script;
   for (int i = 0; i < 6000; ++i) {
-    if (i == 3000) script += "Setup Question = Long\r\nHelp String = " + std::string(300000, 'h') + "\r\n";
+    if (i == 3000)
+      script += "Setup Question = Long\r\nHelp String = " + std::string(300000, 'h') + "\r\n";
     script += "Setup Question = Q" + std::to_string(i) + "\r\nToken =" + std::to_string(i) +
-              "\r\nOffset =1\r\nOptions =[00]A\r\n         *[0" + std::to_string(i % 10) + "]B\r\n\r\n";
+              "\r\nOffset =1\r\nOptions =[00]A\r\n         *[0" + std::to_string(i % 10) +
+              "]B\r\n\r\n";
   }
   write_file("s.txt", script);
   ScriptReading kept, streamed;

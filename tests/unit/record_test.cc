@@ -43,7 +43,8 @@ TEST(QuestionKey, RandomLinesFollowTheRule) {
     std::string key, skeleton;
     bool delimiter = false;
     const std::size_t equals = line.find('=');
-    for (std::size_t i = equals == std::string::npos ? line.size() : equals + 1; i < line.size(); ++i) {
+    for (std::size_t i = equals == std::string::npos ? line.size() : equals + 1; i < line.size();
+         ++i) {
       const unsigned char c = static_cast<unsigned char>(line[i]);
       if (c == '\r' || c == '\n' || c == '/') break;
       if (c < 0x21 || c > 0x7E) continue;
