@@ -178,6 +178,7 @@ Pairing pair_questions(const ScriptReading& walked, const ScriptReading& searche
   }
   IdentityTable identities(searched, with_identity);
   for (std::size_t j = searched.size(); j-- > 0;) {
+    if (j >= kAhead) identities.prefetch(searched[j - kAhead].identity_hash);
     if (searched_identity[j] && !searched_excluded[j]) identities.add(static_cast<std::uint32_t>(j));
   }
   std::vector<bool> walked_identity(walked.size());
