@@ -177,14 +177,8 @@ Indent first_visible(std::string_view text) {
 
 // "         *[00]Off": a '*' arms the scan, and the next '[' makes the digits after it the
 // current value; a further '*' stops the taking and arms again. The scan starts at the line's
-// first '*', ']', CR or LF (found from `in`). Returns false when it stopped at the field limit.
-bool take_option_list_line(std::string_view line, const Indent& in, Field& current) {
-  // Most option lines hold no '*' before their first ']', and such a line changes nothing.
-  const std::size_t star =
-      in.mark != std::string_view::npos
-          ? in.mark
-          : first_of<'*', ']', '\r', '\n'>(line, std::max(in.visible, in.unmarked));
-  if (star == line.size() || line[star] != '*') return true;
+// first '*' (`star`). Returns false when it stopped at the field limit.
+bool take_starred_option(std::string_view line, std::size_t star, Field& current) {
   std::size_t put = 0;
   bool armed = false;
   bool taking = false;
@@ -205,6 +199,18 @@ bool take_option_list_line(std::string_view line, const Indent& in, Field& curre
     }
   }
   return true;
+}
+
+// An option line, from its first '*', ']', CR or LF (found from `in`). Most option lines hold no
+// '*' before their first ']', and such a line changes nothing. Returns false when the scan
+// stopped at the field limit.
+inline bool take_option_list_line(std::string_view line, const Indent& in, Field& current) {
+  const std::size_t star =
+      in.mark != std::string_view::npos
+          ? in.mark
+          : first_of<'*', ']', '\r', '\n'>(line, std::max(in.visible, in.unmarked));
+  if (star == line.size() || line[star] != '*') return true;
+  return take_starred_option(line, star, current);
 }
 
 // The text of a Token or Offset line, which has no length limit: kept in memory of its own that
