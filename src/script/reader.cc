@@ -237,14 +237,25 @@ class PlaceText {
     std::size_t kept = 0;
     for (++at; at < line.size(); ++at) {
       const char c = line[at];
-      if (c == '/' || is_line_end(c)) break;
+      const PlaceByte kind = kPlaceByte[static_cast<unsigned char>(c)];
+      if (kind == kPlaceStop) break;
       put[kept] = c;
-      kept += c != ' ' && c != '\t';
+      kept += kind;  // a blank or tab is written over
     }
     size_ = kept;
   }
 
  private:
+  // What a byte after the '=' is to the text: kept, a blank or tab left out, or its end.
+  enum PlaceByte : std::uint8_t { kPlaceBlank = 0, kPlaceKept = 1, kPlaceStop = 2 };
+  static constexpr auto kPlaceByte = [] {
+    std::array<PlaceByte, 256> table{};
+    table.fill(kPlaceKept);
+    table[' '] = table['\t'] = kPlaceBlank;
+    table['/'] = table['\r'] = table['\n'] = kPlaceStop;
+    return table;
+  }();
+
   std::unique_ptr<char[]> data_;
   std::size_t size_ = 0, capacity_ = 0;
 };
