@@ -283,18 +283,10 @@ class QuestionScanner {
       blank();
       return;
     }
+    if (state_ == State::kBlankInQuestion) end_blanks(text);
     switch (state_) {
       case State::kBlankInQuestion:
-        // Blank lines before the question's value belong to it when its Value or Options line
-        // follows them; otherwise the first of them closed it.
-        if (!starts_with(text, "Value") && !starts_with(text, "Optio")) {
-          emit(true);
-          state_ = State::kBetweenQuestions;
-          if (first == 'S' && starts_with(text, "Setup")) start(text, begin);
-          return;
-        }
-        state_ = State::kInQuestion;
-        [[fallthrough]];
+        return;  // settled above
       case State::kInQuestion:
         switch (first) {
           case 'T':
@@ -353,9 +345,8 @@ class QuestionScanner {
       return;
     }
     switch (state_) {
-      case State::kBlankInQuestion:  // it starts with neither "Value" nor "Optio": closed
-        emit(true);
-        state_ = State::kBetweenQuestions;
+      case State::kBlankInQuestion:
+        end_blanks(text);
         return;
       case State::kInOptionList:
         q_.value_end = end;
@@ -367,6 +358,18 @@ class QuestionScanner {
       case State::kInQuestion:
       case State::kBetweenQuestions:
         return;
+    }
+  }
+
+  // The first line that is not blank after blank lines within a question before its value: they
+  // belong to the question when its Value or Options line follows them; otherwise the first of
+  // them closed it.
+  void end_blanks(std::string_view text) {
+    if (starts_with(text, "Value") || starts_with(text, "Optio")) {
+      state_ = State::kInQuestion;
+    } else {
+      emit(true);
+      state_ = State::kBetweenQuestions;
     }
   }
 

@@ -51,10 +51,6 @@ constexpr auto kKeyByte = [] {
 // '%', '{', '}', '[', ']', '<' and '>'.
 bool is_key_delimiter(char c) { return kKeyByte[static_cast<unsigned char>(c)] & kKeyDelimiter; }
 
-}  // namespace
-
-namespace {
-
 #ifdef __SSE2__
 // The number of set bits, added up in place: the baseline x86-64 processor has no instruction for
 // it, and the library call costs twice as much.
