@@ -24,7 +24,7 @@ namespace nvram::diff {
 namespace {
 
 void number_copies(Script& s) {
-  KeyTable keys;
+  KeyTable keys(s.questions.size());
   std::vector<int> count;  // by key
   std::vector<std::uint32_t> key_of(s.questions.size());
   for (std::size_t i = 0; i < s.questions.size(); ++i) {
@@ -115,9 +115,7 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
 
 void dress_question(Script& script, std::size_t index) {
   Question& q = script.questions[index];
-  if (q.dressed) return;
-  q.words = question_words(script.reading, index);
-  q.dressed = true;
+  if (!q.dressed) q.dressed = std::make_unique<const QuestionWords>(question_words(script.reading, index));
 }
 
 void dress_report(Report& report, bool all) {
@@ -137,7 +135,11 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
 
   std::vector<bool> old_paired(olds.size(), false), old_lost(olds.size(), false);
   for (std::size_t j : pairing.lost) old_lost[j] = true;
+  // Each list has room for every question it could get, so that none is moved as it grows: pages
+  // that no row reaches are never touched.
   std::vector<Row> changed, same, renamed, only_old, only_new;
+  for (auto* part : {&changed, &same, &renamed, &only_new}) part->reserve(news.size());
+  only_old.reserve(olds.size());
   std::unordered_map<std::string_view, std::pair<std::size_t, std::size_t>> excluded_keys;
   for (std::size_t i = 0; i < news.size(); ++i) {
     const QuestionPair& p = pairing.walked[i];
@@ -196,6 +198,7 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   }
 
   report.rows.clear();
+  report.rows.reserve(changed.size() + renamed.size() + only_old.size() + only_new.size() + same.size());
   for (auto* part : {&changed, &renamed, &only_old, &only_new, &same}) {
     for (Row& r : *part) report.rows.push_back(std::move(r));
   }

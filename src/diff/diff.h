@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,8 +22,13 @@ struct Question {
   std::string_view value;  // the record's current value
   int copy = 1;    // the how-manieth question of this key in its script
   int copies = 1;  // how many questions of this key the script holds
-  QuestionWords words;  // read on demand: see dress_question()
-  bool dressed = false;
+  // Read on demand (dress_question()), and only for the questions a report shows: held apart, so
+  // that the questions of a whole script stay small. Empty words until then.
+  std::unique_ptr<const QuestionWords> dressed;
+  const QuestionWords& words() const {
+    static const QuestionWords kNone;
+    return dressed ? *dressed : kNone;
+  }
 };
 
 struct Script {

@@ -67,8 +67,8 @@ std::string copy_suffix(const Question& q) {
 
 std::string name_of(const Question& q) {
   std::string name;
-  if (q.words.text.empty()) name.append("{").append(q.key).append("}");
-  else name = q.words.text;
+  if (q.words().text.empty()) name.append("{").append(q.key).append("}");
+  else name = q.words().text;
   return printable(name) + copy_suffix(q);
 }
 
@@ -81,7 +81,7 @@ std::string paired_name(const Question& o, const Question& n) {
   return name;
 }
 
-std::string shown(const Question& q) { return printable(shown_value(q.words, q.value)); }
+std::string shown(const Question& q) { return printable(shown_value(q.words(), q.value)); }
 
 enum Paint { kPlain, kOld, kNew, kWhy };
 
@@ -148,17 +148,17 @@ using Json = nlohmann::ordered_json;
 
 Json side_json(const Question* q) {
   if (!q) return nullptr;
-  const std::string* option = q->words.kind == Kind::kOption ? option_text(q->words, q->value) : nullptr;
+  const std::string* option = q->words().kind == Kind::kOption ? option_text(q->words(), q->value) : nullptr;
   return Json{{"key", to_utf8(q->key)},
-              {"text", to_utf8(q->words.text)},
+              {"text", to_utf8(q->words().text)},
               {"copy", q->copy},
               {"copies", q->copies},
-              {"kind", kind_name(q->words.kind)},
+              {"kind", kind_name(q->words().kind)},
               {"value", to_utf8(q->value)},
               {"option", option ? Json(to_utf8(*option)) : Json(nullptr)},
-              {"shown", to_utf8(shown_value(q->words, q->value))},
-              {"token", to_utf8(q->words.token)},
-              {"offset", to_utf8(q->words.offset)}};
+              {"shown", to_utf8(shown_value(q->words(), q->value))},
+              {"token", to_utf8(q->words().token)},
+              {"offset", to_utf8(q->words().offset)}};
 }
 
 std::string csv_field(std::string_view raw) {
@@ -233,10 +233,10 @@ std::string format_json(const Report& rep, const ReportOptions& options) {
     const auto [o, n, named, carry] = sides_of(rep, r);
     questions.push_back(Json{{"status", status_name(r.status)},
                              {"key", to_utf8(named.key)},
-                             {"text", to_utf8(named.words.text)},
+                             {"text", to_utf8(named.words().text)},
                              {"copy", named.copy},
                              {"copies", named.copies},
-                             {"kind", kind_name(named.words.kind)},
+                             {"kind", kind_name(named.words().kind)},
                              {"old", side_json(o)},
                              {"new", side_json(n)},
                              {"carried", carry ? Json(r.carried) : Json(nullptr)},
@@ -272,18 +272,18 @@ std::string format_csv(const Report& rep, const ReportOptions& options) {
     std::vector<std::string> fields{
         status_name(r.status),
         std::string(named.key),
-        named.words.text,
+        named.words().text,
         std::to_string(named.copy),
         std::to_string(named.copies),
-        kind_name(named.words.kind),
+        kind_name(named.words().kind),
         o ? std::string(o->value) : "",
-        o ? shown_value(o->words, o->value) : "",
+        o ? shown_value(o->words(), o->value) : "",
         n ? std::string(n->value) : "",
-        n ? shown_value(n->words, n->value) : "",
+        n ? shown_value(n->words(), n->value) : "",
         carry ? (r.carried ? "yes" : "no") : "",
         carry && !r.carried ? r.reason : "",
         o ? std::string(o->key) : "",
-        o ? o->words.text : "",
+        o ? o->words().text : "",
         o ? std::to_string(o->copy) : ""};
     for (std::size_t i = 0; i < fields.size(); ++i) {
       if (i) out += ',';

@@ -34,6 +34,12 @@ std::uint32_t hash_text(std::string_view key) {
   return static_cast<std::uint32_t>(h ^ (h >> 32));
 }
 
+KeyTable::KeyTable(std::size_t keys) {
+  std::size_t slots = 64;
+  while (slots < 2 * keys) slots *= 2;
+  slots_.assign(slots, Slot{});
+}
+
 // The slot that holds the key, or the empty slot where it would go.
 std::size_t KeyTable::slot_of(std::string_view key, std::uint32_t hash) const {
   const std::size_t mask = slots_.size() - 1;

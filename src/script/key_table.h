@@ -20,6 +20,10 @@ class KeyTable {
  public:
   static constexpr std::uint32_t kMissing = UINT32_MAX;
 
+  KeyTable() = default;
+  // A table that holds that many keys without growing.
+  explicit KeyTable(std::size_t keys);
+
   // The number of the key, which is added when new.
   std::uint32_t add(std::string_view key) { return add(key, hash_text(key)); }
   std::uint32_t add(std::string_view key, std::uint32_t hash);
