@@ -31,6 +31,17 @@ bool BigBuffer::reserve(std::size_t bytes) {
   return true;
 }
 
+void BigBuffer::trim() {
+  const std::size_t kept = (size_ + kStep - 1) / kStep * kStep;
+  if (kept >= capacity_) return;
+  if (kept == 0) {
+    release();
+    return;
+  }
+  ::munmap(data_ + kept, capacity_ - kept);
+  capacity_ = kept;
+}
+
 void* allocate_populated(std::size_t bytes) {
   void* at = map_fresh(bytes);
   if (!at) throw std::bad_alloc();

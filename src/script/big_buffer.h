@@ -54,6 +54,8 @@ class BigBuffer {
   }
   void append(std::string_view s) { append(s.data(), s.size()); }
   void clear() { size_ = 0; }
+  // Gives back the room past the size, once the buffer is filled for good.
+  void trim();
   // Gives the memory back.
   void release();
 
@@ -84,6 +86,7 @@ class BigArray {
     if (!bytes_.reserve(n * sizeof(T))) throw std::bad_alloc();
   }
   void clear() { bytes_.clear(); }
+  void trim() { bytes_.trim(); }
   void release() { bytes_.release(); }
 
  private:

@@ -588,6 +588,11 @@ void ScriptReading::reserve(std::size_t questions) {
   text_.reserve(questions * 64);
 }
 
+void ScriptReading::trim() {
+  questions_.trim();
+  text_.trim();
+}
+
 void ScriptReading::clear() {
   questions_.release();
   text_.release();
@@ -631,6 +636,7 @@ int ScriptReading::read(int fd, const std::string& name, bool keep_bytes, OutFil
     return kMissingFile;
   }
   scanner.finish();
+  trim();  // the room that the guess at the number of questions, or the last growth, left over
   return kOk;
 }
 
@@ -651,6 +657,7 @@ void ScriptReading::read_bytes(FileBytes bytes, OutFile* records) {
     piece = fed == 0 ? 2 * piece : kPiece;
   }
   scanner.finish();
+  trim();  // the room that the guess at the number of questions, or the last growth, left over
 }
 
 std::string ScriptReading::record_line(std::size_t i) const {

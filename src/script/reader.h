@@ -109,6 +109,8 @@ class ScriptReading {
 
  private:
   friend class QuestionScanner;
+  // Gives back the room reserved past the questions and texts read.
+  void trim();
   std::string_view field(std::size_t i, std::size_t skip, std::size_t size) const {
     return std::string_view(text_.data() + questions_[i].text + skip, size);
   }
