@@ -19,20 +19,25 @@ namespace nvram {
 
 std::vector<Difference> update_differences(const ScriptReading& walked,
                                            const ScriptReading& searched, const Pairing& pairing) {
-  auto partner_differs = [&](std::size_t i) {
-    const long partner = pairing.walked[i].partner;
-    if (partner < 0) return false;
-    const auto j = static_cast<std::size_t>(partner);
-    return values_differ(searched.current_value(j), searched[j].kind, walked.current_value(i),
-                         walked[i].kind);
+  auto partner_value = [&](std::size_t i, std::size_t j) {
+    return Difference{i, std::string(searched.current_value(j)), searched[j].kind};
   };
-  // The keys of the questions that take another value, and how many walked questions each has.
-  // Most questions take none: a bit per key hash tells them apart without a look-up.
+  // The walked questions whose partner holds another value, with that value: taken while the
+  // partner is at hand, as it lies anywhere in the searched script. In walked order.
+  std::vector<Difference> differing;
+  // The keys of those questions, and how many walked questions each has. Most questions take no
+  // other value: a bit per key hash tells them apart without a look-up.
   KeyTable keys;
   std::vector<bool> maybe(std::size_t{1} << 20);
   const std::size_t mask = maybe.size() - 1;
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    if (!partner_differs(i)) continue;
+    const long partner = pairing.walked[i].partner;
+    if (partner < 0) continue;
+    const auto j = static_cast<std::size_t>(partner);
+    if (!values_differ(searched.current_value(j), searched[j].kind, walked.current_value(i),
+                       walked[i].kind))
+      continue;
+    differing.push_back(partner_value(i, j));
     keys.add(walked.key(i), walked[i].key_hash);
     maybe[walked[i].key_hash & mask] = true;
   }
@@ -45,20 +50,23 @@ std::vector<Difference> update_differences(const ScriptReading& walked,
       if (key_of[i] != KeyTable::kMissing) ++questions[key_of[i]];
     }
   }
+  // Every question of such a key is written, the others with the value they already hold, so
+  // that the key's lines keep their places: a copy with a partner takes the partner's value, one
+  // without keeps its own.
   std::vector<Difference> out;
+  out.reserve(differing.size());
+  auto next = differing.begin();
   for (std::size_t i = 0; i < walked.size(); ++i) {
     const std::uint32_t k = key_of[i];
     if (k == KeyTable::kMissing) continue;
-    const long partner = pairing.walked[i].partner;
-    if (partner < 0) {
-      // A copy without a partner keeps its own value, so that its line holds its place.
-      if (questions[k] > 1) out.push_back(Difference{i, std::string(walked.current_value(i)), walked[i].kind});
+    if (next != differing.end() && next->question == i) {
+      out.push_back(std::move(*next++));
       continue;
     }
-    const auto j = static_cast<std::size_t>(partner);
-    if (partner_differs(i) || questions[k] > 1) {
-      out.push_back(Difference{i, std::string(searched.current_value(j)), searched[j].kind});
-    }
+    if (questions[k] < 2) continue;
+    const long partner = pairing.walked[i].partner;
+    out.push_back(partner < 0 ? Difference{i, std::string(walked.current_value(i)), walked[i].kind}
+                              : partner_value(i, static_cast<std::size_t>(partner)));
   }
   return out;
 }
