@@ -501,20 +501,26 @@ class QuestionScanner {
 
 namespace {
 
-// The line feeds among the 64 bytes at `at`, as bits.
-std::uint64_t line_feeds(const char* at) {
+// The line feeds among the 64 bytes at `at`, as bits; `nul` is set when a NUL is among them.
+std::uint64_t line_feeds(const char* at, bool& nul) {
 #ifdef __SSE2__
   const __m128i lf = _mm_set1_epi8('\n');
   std::uint64_t mask = 0;
+  __m128i nuls = _mm_setzero_si128();
   for (int part = 0; part < 4; ++part) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
     mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
             << (16 * part);
+    nuls = _mm_or_si128(nuls, _mm_cmpeq_epi8(v, _mm_setzero_si128()));
   }
+  nul |= _mm_movemask_epi8(nuls) != 0;
   return mask;
 #else
   std::uint64_t mask = 0;
-  for (int i = 0; i < 64; ++i) mask |= static_cast<std::uint64_t>(at[i] == '\n') << i;
+  for (int i = 0; i < 64; ++i) {
+    mask |= static_cast<std::uint64_t>(at[i] == '\n') << i;
+    nul |= at[i] == '\0';
+  }
   return mask;
 #endif
 }
@@ -524,8 +530,10 @@ std::uint64_t line_feeds(const char* at) {
 // bytes handed over.
 std::size_t feed_lines(QuestionScanner& scanner, const char* data, std::size_t size,
                        std::uint64_t base, bool last) {
-  // A line's text ends at its first NUL; most scripts hold none, and then no line is searched.
-  const bool has_nul = size > 0 && std::memchr(data, '\0', size) != nullptr;
+  // A line's text ends at its first NUL. Most scripts hold none: a line is searched for one only
+  // once a NUL has been seen in these bytes, which the search for line feeds tells, at or before
+  // the end of the line that holds it.
+  bool has_nul = false;
   std::size_t pos = 0;  // where the next line begins
   auto hand_over = [&](std::size_t end) {
     std::string_view text(data + pos, end - pos);
@@ -540,9 +548,10 @@ std::size_t feed_lines(QuestionScanner& scanner, const char* data, std::size_t s
   // and taken one by one from a mask.
   std::size_t block = 0;
   for (; block + 64 <= size; block += 64) {
-    for (std::uint64_t mask = line_feeds(data + block); mask != 0; mask &= mask - 1)
+    for (std::uint64_t mask = line_feeds(data + block, has_nul); mask != 0; mask &= mask - 1)
       hand_over(block + static_cast<std::size_t>(__builtin_ctzll(mask)) + 1);
   }
+  has_nul = has_nul || std::memchr(data + block, '\0', size - block) != nullptr;
   while (pos < size) {
     const void* lf = std::memchr(data + std::max(pos, block), '\n', size - std::max(pos, block));
     if (!lf && !last) break;
