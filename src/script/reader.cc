@@ -506,14 +506,14 @@ std::uint64_t line_feeds(const char* at, bool& nul) {
 #ifdef __SSE2__
   const __m128i lf = _mm_set1_epi8('\n');
   std::uint64_t mask = 0;
-  __m128i nuls = _mm_setzero_si128();
+  __m128i least = _mm_set1_epi8(-1);  // the least byte at each place: 0 where a NUL stands
   for (int part = 0; part < 4; ++part) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + 16 * part));
     mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf))))
             << (16 * part);
-    nuls = _mm_or_si128(nuls, _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+    least = _mm_min_epu8(least, v);
   }
-  nul |= _mm_movemask_epi8(nuls) != 0;
+  nul |= _mm_movemask_epi8(_mm_cmpeq_epi8(least, _mm_setzero_si128())) != 0;
   return mask;
 #else
   std::uint64_t mask = 0;
