@@ -115,7 +115,8 @@ bool load_script(const std::string& name, Script& script, std::string& error) {
 
 void dress_question(Script& script, std::size_t index) {
   Question& q = script.questions[index];
-  if (!q.dressed) q.dressed = std::make_unique<const QuestionWords>(question_words(script.reading, index));
+  if (!q.dressed)
+    q.dressed = std::make_unique<const QuestionWords>(question_words(script.reading, index));
 }
 
 void dress_report(Report& report, bool all) {
@@ -198,7 +199,8 @@ void compare_scripts(Script old_script, Script new_script, const ExclusionTable&
   }
 
   report.rows.clear();
-  report.rows.reserve(changed.size() + renamed.size() + only_old.size() + only_new.size() + same.size());
+  report.rows.reserve(changed.size() + renamed.size() + only_old.size() + only_new.size() +
+                      same.size());
   for (auto* part : {&changed, &renamed, &only_old, &only_new, &same}) {
     for (Row& r : *part) report.rows.push_back(std::move(r));
   }

@@ -148,7 +148,8 @@ using Json = nlohmann::ordered_json;
 
 Json side_json(const Question* q) {
   if (!q) return nullptr;
-  const std::string* option = q->words().kind == Kind::kOption ? option_text(q->words(), q->value) : nullptr;
+  const std::string* option =
+      q->words().kind == Kind::kOption ? option_text(q->words(), q->value) : nullptr;
   return Json{{"key", to_utf8(q->key)},
               {"text", to_utf8(q->words().text)},
               {"copy", q->copy},

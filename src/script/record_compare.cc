@@ -57,13 +57,12 @@ std::vector<Difference> update_differences(const ScriptReading& walked,
   out.reserve(differing.size());
   auto next = differing.begin();
   for (std::size_t i = 0; i < walked.size(); ++i) {
-    const std::uint32_t k = key_of[i];
-    if (k == KeyTable::kMissing) continue;
     if (next != differing.end() && next->question == i) {
       out.push_back(std::move(*next++));
       continue;
     }
-    if (questions[k] < 2) continue;
+    const std::uint32_t k = key_of[i];
+    if (k == KeyTable::kMissing || questions[k] < 2) continue;
     const long partner = pairing.walked[i].partner;
     out.push_back(partner < 0 ? Difference{i, std::string(walked.current_value(i)), walked[i].kind}
                               : partner_value(i, static_cast<std::size_t>(partner)));
