@@ -331,6 +331,8 @@ class QuestionScanner {
   void finish() {
     if (state_ == State::kBlankInQuestion) emit(true);
     else if (open_) emit(false);
+    // What the guess at the number of questions, or the last growth, left over is given back.
+    reading_.trim();
   }
 
  private:
@@ -469,24 +471,12 @@ class QuestionScanner {
     if (records_) write_record();
   }
 
-  // The record line, "{key},[default],<current>\r\n", made where it is buffered. Each field goes
-  // in as a whole block of kFieldMax bytes, which never reaches past where a line of three full
-  // fields would end.
+  // The record line, made where it is buffered.
   void write_record() {
     char* const line = records_->room(kRecordLineMax);
     if (!line) return;
-    char* at = line;
-    auto put = [&at](const Field& f, const char(&after)[4]) {
-      std::memcpy(at, f.text, kFieldMax);
-      at += f.size;
-      std::memcpy(at, after, 3);
-      at += 3;
-    };
-    *at++ = '{';
-    put(key_, "},[");
-    put(default_, "],<");
-    put(current_, ">\r\n");
-    records_->add(static_cast<std::size_t>(at - line));
+    auto block = [](const Field& f) { return FieldBlock{f.text, f.size}; };
+    records_->add(record_line(block(key_), block(default_), block(current_), line));
   }
 
   ScriptReading& reading_;
@@ -645,7 +635,6 @@ int ScriptReading::read(int fd, const std::string& name, bool keep_bytes, OutFil
     return kMissingFile;
   }
   scanner.finish();
-  trim();  // the room that the guess at the number of questions, or the last growth, left over
   return kOk;
 }
 
@@ -655,18 +644,8 @@ void ScriptReading::read_bytes(FileBytes bytes, OutFile* records) {
   const std::string_view all = bytes_.view();
   reserve(likely_questions(all.size()));
   QuestionScanner scanner(*this, records);
-  // Piece by piece, so that the search for a NUL and the lines find the bytes in the cache; a
-  // piece holds at least one whole line.
-  constexpr std::size_t kPiece = std::size_t{1} << 18;
-  for (std::size_t done = 0, piece = kPiece; done < all.size();) {
-    const std::size_t size = std::min(piece, all.size() - done);
-    const std::size_t fed =
-        feed_lines(scanner, all.data() + done, size, done, done + size == all.size());
-    done += fed;
-    piece = fed == 0 ? 2 * piece : kPiece;
-  }
+  feed_lines(scanner, all.data(), all.size(), 0, true);
   scanner.finish();
-  trim();  // the room that the guess at the number of questions, or the last growth, left over
 }
 
 std::string ScriptReading::record_line(std::size_t i) const {

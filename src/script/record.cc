@@ -9,21 +9,38 @@
 
 namespace nvram {
 
+namespace {
+
+// "{key},[default],<current>\r\n" at `out`; with `whole`, each field's block is copied whole.
+template <bool whole>
+std::size_t put_record_line(FieldBlock key, FieldBlock default_value, FieldBlock current_value,
+                            char* out) {
+  char* at = out;
+  auto put = [&at](FieldBlock f, const char(&after)[4]) {
+    std::memcpy(at, f.block, whole ? kFieldMax : f.size);
+    at += f.size;
+    std::memcpy(at, after, 3);
+    at += 3;
+  };
+  *at++ = '{';
+  put(key, "},[");
+  put(default_value, "],<");
+  put(current_value, ">\r\n");
+  return static_cast<std::size_t>(at - out);
+}
+
+FieldBlock cut(std::string_view s) { return {s.data(), std::min(s.size(), kFieldMax)}; }
+
+}  // namespace
+
 std::size_t record_line(std::string_view key, std::string_view default_value,
                         std::string_view current_value, char (&out)[kRecordLineMax]) {
-  char* at = out;
-  auto put = [&at](std::string_view s) {
-    std::memcpy(at, s.data(), s.size());
-    at += s.size();
-  };
-  put("{");
-  put(key.substr(0, kFieldMax));
-  put("},[");
-  put(default_value.substr(0, kFieldMax));
-  put("],<");
-  put(current_value.substr(0, kFieldMax));
-  put(">\r\n");
-  return static_cast<std::size_t>(at - out);
+  return put_record_line<false>(cut(key), cut(default_value), cut(current_value), out);
+}
+
+std::size_t record_line(FieldBlock key, FieldBlock default_value, FieldBlock current_value,
+                        char* out) {
+  return put_record_line<true>(key, default_value, current_value, out);
 }
 
 std::string record_line(std::string_view key, std::string_view default_value,

@@ -51,6 +51,18 @@ inline constexpr std::size_t kRecordLineMax = 3 * kFieldMax + 10;
 std::size_t record_line(std::string_view key, std::string_view default_value,
                         std::string_view current_value, char (&out)[kRecordLineMax]);
 
+// A field held at the start of a block of kFieldMax bytes, all of them readable.
+struct FieldBlock {
+  const char* block;
+  std::size_t size;  // at most kFieldMax
+};
+
+// The same line from fields held in blocks, into `out`, which has room for kRecordLineMax bytes:
+// each block is copied whole, a few moves of fixed size instead of a copy of each length, and
+// never reaches past where a line of three full fields would end. Returns its length.
+std::size_t record_line(FieldBlock key, FieldBlock default_value, FieldBlock current_value,
+                        char* out);
+
 // The question key of a Setup line: the visible characters after the line's first '=', up to the
 // first CR, LF or '/' or the end of the line, at most 63 of them. No '=' gives the empty key.
 // The reader and the merge both use this, so the two keys of one question agree byte for byte.

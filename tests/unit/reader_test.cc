@@ -269,8 +269,8 @@ TEST(ScriptConvert, LongLinesAreWholeLines) {
   }
 }
 
-// A script kept in memory is read in pieces: lines across their bounds, and a line longer than a
-// piece, are read as the script read piece by piece from its file reads them.
+// A script kept in memory is read as the script read piece by piece from its file is: lines
+// across the pieces' bounds, and a line longer than a piece, included.
 TEST(ScriptReading, KeptAndStreamedReadingsAgree) {
   ScratchDir dir;
   std::string script;
