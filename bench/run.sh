@@ -4,8 +4,10 @@
 # same and in reversed question order (and, on request, in other shapes of input), beside cat
 # reading the same two scripts (into /dev/null, the baseline of the ratios), cat copying them into a
 # file (the floor of reading and writing them, the baseline of the last two ratios), and diff
-# comparing them. Each time is the median of several runs; peak memory is the maximum resident set
-# size of one more run. The platform is faked: a dmidecode that prints XB0A12 comes first on PATH,
+# comparing them, and the floor of -u (bench/floor.cc: both scripts mapped and their lines found
+# side by side, and -u's outputs written at their sizes, with nothing taken from a line and nothing
+# paired). Each time is the median of several runs; peak memory is the maximum resident set size of
+# one more run. The platform is faked: a dmidecode that prints XB0A12 comes first on PATH,
 # and ./SCELNX_64 exports the prepared live script for "/o /s FILE" by hard-linking it to FILE
 # (copying it only where linking fails; NVRAM removes FILE before it runs the tool and never writes
 # into it), so that the export costs next to nothing and the -c times are NVRAM's own; anything
@@ -64,6 +66,11 @@ else
 fi
 
 mkdir "$scratch/bin"
+floor="$scratch/bin/floor"
+if ! "${CXX:-c++}" -O2 -std=c++20 -pthread "$top/bench/floor.cc" -o "$floor" 2>/dev/null; then
+  echo "warning: bench/floor.cc does not build; the floor is not measured" >&2
+  floor=
+fi
 printf '#!/bin/sh\nprintf '\''XB0A12\\n'\''\n' >"$scratch/bin/dmidecode"
 cat >"$scratch/SCELNX_64" <<'EOF'
 #!/bin/sh
@@ -165,8 +172,17 @@ for n in $sizes; do
     measure copy cat new.txt "$dumped"
     rm -f out.copy
     measure diff diff new.txt "$dumped"
-    rows+=("$(printf '%7s %-8s %9s %9s %8s %8s %8s %7s %7s %7s %7s %7s %7s %7s %7s' "$n" "$shape" \
-      "$TIME_u" "$TIME_c" "$TIME_cat" "$TIME_copy" "$TIME_diff" \
+    TIME_floor=-
+    if [ -n "$floor" ]; then
+      # The outputs of -u beside the merged script: the two record files (-u removes its own when
+      # it is done; -c leaves those of the same scripts, biostemp.ini for the live one) and the
+      # differences.
+      measure floor "$floor" "$dumped" new.txt "$(stat -c %s biostemp.ini)" \
+        "$(stat -c %s "${dumped%%.*}.ini")" "$(stat -c %s Difftemp.ini)"
+      rm -f floor.*
+    fi
+    rows+=("$(printf '%7s %-8s %9s %9s %8s %8s %8s %8s %7s %7s %7s %7s %7s %7s %7s %7s' "$n" "$shape" \
+      "$TIME_u" "$TIME_c" "$TIME_cat" "$TIME_copy" "$TIME_floor" "$TIME_diff" \
       "$(ratio "$TIME_u" "$TIME_cat")" "$(ratio "$TIME_c" "$TIME_cat")" \
       "$(ratio "$TIME_u" "$TIME_diff")" "$(ratio "$TIME_c" "$TIME_diff")" \
       "$(mib "$MEM_u")" "$(mib "$MEM_c")" \
@@ -175,7 +191,8 @@ for n in $sizes; do
     scale_c[$n,$shape]=$TIME_c
     if [ "$shape" = "$target_shape" ]; then
       inputs_kib=$((($(stat -c %s new.txt) + $(stat -c %s "$dumped")) / 1024))
-      last=("$n" "$shape" "$TIME_u" "$TIME_c" "$TIME_cat" "$TIME_diff" "$MEM_u" "$MEM_c" "$inputs_kib")
+      last=("$n" "$shape" "$TIME_u" "$TIME_c" "$TIME_cat" "$TIME_diff" "$MEM_u" "$MEM_c" "$inputs_kib"
+        "$TIME_floor")
       last_ok=$([ ${#problems[@]} = "$before" ] && echo 1 || echo 0)
     fi
     cd "$scratch"
@@ -187,11 +204,12 @@ done
 echo
 echo "NVRAM: $NVRAM_BIN; times in ms, median of $runs runs; peak memory in MiB"
 echo "cat: cat of both scripts into /dev/null (the baseline of the ratios); copy: cat into a file"
-echo "(the floor of reading and writing them, the baseline of -u/copy and -c/copy)"
+echo "(the floor of reading and writing them, the baseline of -u/copy and -c/copy); floor: both"
+echo "scripts mapped and their lines found side by side, -u's outputs written at their sizes"
 echo "The fake tool hard-links the live script to its export name (copies it where linking fails),"
 echo "so the -c times are NVRAM's own."
-printf '%7s %-8s %9s %9s %8s %8s %8s %7s %7s %7s %7s %7s %7s %7s %7s\n' questions shape "NVRAM -u" "NVRAM -c" \
-  cat copy diff "-u/cat" "-c/cat" "-u/diff" "-c/diff" "-u MiB" "-c MiB" "-u/copy" "-c/copy"
+printf '%7s %-8s %9s %9s %8s %8s %8s %8s %7s %7s %7s %7s %7s %7s %7s %7s\n' questions shape "NVRAM -u" \
+  "NVRAM -c" cat copy floor diff "-u/cat" "-c/cat" "-u/diff" "-c/diff" "-u MiB" "-c MiB" "-u/copy" "-c/copy"
 printf '%s\n' "${rows[@]}"
 
 # Targets, for the largest size in reversed order (or the last shape timed): each command within 5
@@ -202,6 +220,9 @@ echo "Targets at ${last[0]} questions, $(label "${last[1]}"):"
 target() {  # target LABEL CONDITION-IN-AWK
   if awk "BEGIN { exit !($2) }" 2>/dev/null; then echo "  met:    $1"; else echo "  missed: $1"; fi
 }
+if [[ ${last[9]} =~ ^[0-9.]+$ ]]; then
+  echo "  (the floor of -u here is ${last[9]} ms, $(ratio "${last[9]}" "${last[4]}") x cat, before a field is taken or a question paired)"
+fi
 for cmd in u c; do
   if [ "$cmd" = u ]; then t=${last[2]} m=${last[6]}; else t=${last[3]} m=${last[7]}; fi
   if [[ ! $t =~ ^[0-9.]+$ ]]; then echo "  missed: NVRAM -$cmd timed out"; continue; fi
