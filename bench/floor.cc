@@ -42,8 +42,10 @@ bool map_and_walk(const char* name, Script& s) {
   for (std::size_t block = 0; block + 64 <= s.size; block += 64) {
     std::uint64_t mask = 0;
     for (int part = 0; part < 4; ++part) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data + block + 16 * part));
-      mask |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))} << (16 * part);
+      const __m128i v =
+          _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data + block + 16 * part));
+      mask |= std::uint64_t{static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)))}
+              << (16 * part);
     }
     // Each line is visited: its first byte is looked at, as any reading of a line must.
     for (; mask != 0; mask &= mask - 1) {
@@ -86,12 +88,13 @@ int main(int argc, char** argv) {
     std::fputs("floor: cannot map a script, or it has no line that begins with S\n", stderr);
     return 1;
   }
-  std::size_t largest = 0;
-  for (int i = 3; i < argc; ++i) largest = std::max<std::size_t>(largest, std::strtoull(argv[i], nullptr, 10));
-  const std::vector<char> filler(largest, 'x');
+  std::vector<std::size_t> sizes;
+  for (int i = 3; i < argc; ++i) sizes.push_back(std::strtoull(argv[i], nullptr, 10));
+  const std::vector<char> filler(sizes.empty() ? 0 : *std::max_element(sizes.begin(), sizes.end()),
+                                 'x');
   bool ok = write_anew("floor.0", update.data, update.size);
-  for (int i = 3; ok && i < argc; ++i)
-    ok = write_anew("floor." + std::to_string(i - 2), filler.data(), std::strtoull(argv[i], nullptr, 10));
+  for (std::size_t i = 0; ok && i < sizes.size(); ++i)
+    ok = write_anew("floor." + std::to_string(i + 1), filler.data(), sizes[i]);
   if (!ok) std::fputs("floor: cannot write an output\n", stderr);
   return ok ? 0 : 1;
 }
