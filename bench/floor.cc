@@ -2,7 +2,7 @@
 // mapped and every line of each is found, side by side in two threads, as NVRAM reads them; then
 // the files that -u writes are written from memory at the sizes it wrote them (the new script's
 // bytes stand for the merged script). Nothing is taken from a line, nothing is paired and nothing
-// is checked, so no reading of the scripts can be faster.
+// is checked, so no run that reads every line of both scripts can be faster.
 //
 // Usage: floor DUMPED NEW SIZE... (the size of each further output, in bytes). The outputs go to
 // floor.0, floor.1, ... in the current directory, each removed and made anew, as NVRAM does.
@@ -30,10 +30,13 @@ struct Script {
 
 bool map_and_walk(const char* name, Script& s) {
   const int fd = ::open(name, O_RDONLY);
+  if (fd < 0) return false;
   struct stat st;
-  if (fd < 0 || ::fstat(fd, &st) != 0 || st.st_size == 0) return false;
-  s.size = static_cast<std::size_t>(st.st_size);
-  void* at = ::mmap(nullptr, s.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  void* at = MAP_FAILED;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    s.size = static_cast<std::size_t>(st.st_size);
+    at = ::mmap(nullptr, s.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  }
   ::close(fd);
   if (at == MAP_FAILED) return false;
   s.data = static_cast<const char*>(at);

@@ -221,7 +221,7 @@ target() {  # target LABEL CONDITION-IN-AWK
   if awk "BEGIN { exit !($2) }" 2>/dev/null; then echo "  met:    $1"; else echo "  missed: $1"; fi
 }
 if [[ ${last[9]} =~ ^[0-9.]+$ ]]; then
-  echo "  (the floor of -u here is ${last[9]} ms, $(ratio "${last[9]}" "${last[4]}") x cat, before a field is taken or a question paired)"
+  echo "  (the floor of -u: ${last[9]} ms, $(ratio "${last[9]}" "${last[4]}") x cat, nothing taken or paired)"
 fi
 for cmd in u c; do
   if [ "$cmd" = u ]; then t=${last[2]} m=${last[6]}; else t=${last[3]} m=${last[7]}; fi
