@@ -25,7 +25,7 @@ namespace {
 struct Script {
   const char* data = nullptr;
   std::size_t size = 0;
-  std::size_t lines = 0;  // the lines that begin with an S
+  std::size_t s_lines = 0;  // the lines that begin with an S: the walk's result, checked
 };
 
 bool map_and_walk(const char* name, Script& s) {
@@ -52,7 +52,7 @@ bool map_and_walk(const char* name, Script& s) {
     }
     // Each line is visited: its first byte is looked at, as any reading of a line must.
     for (; mask != 0; mask &= mask - 1) {
-      s.lines += s.data[pos] == 'S';
+      s.s_lines += s.data[pos] == 'S';
       pos = block + static_cast<std::size_t>(__builtin_ctzll(mask)) + 1;
     }
   }
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   std::thread other([&] { dumped_ok = map_and_walk(argv[1], dumped); });
   const bool update_ok = map_and_walk(argv[2], update);
   other.join();
-  if (!dumped_ok || !update_ok || dumped.lines == 0 || update.lines == 0) {
+  if (!dumped_ok || !update_ok || dumped.s_lines == 0 || update.s_lines == 0) {
     std::fputs("floor: cannot map a script, or it has no line that begins with S\n", stderr);
     return 1;
   }

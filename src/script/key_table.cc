@@ -35,7 +35,7 @@ std::uint32_t hash_text(std::string_view key) {
 }
 
 KeyTable::KeyTable(std::size_t keys) {
-  std::size_t slots = 64;
+  std::size_t slots = kFirstSlots;
   while (slots < 2 * keys) slots *= 2;
   slots_.assign(slots, Slot{});
 }
@@ -51,7 +51,7 @@ std::size_t KeyTable::slot_of(std::string_view key, std::uint32_t hash) const {
 
 void KeyTable::grow() {
   std::vector<Slot> old = std::move(slots_);
-  slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+  slots_.assign(old.empty() ? kFirstSlots : old.size() * 2, Slot{});
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& s : old) {
     if (s.id == kMissing) continue;

@@ -41,6 +41,8 @@ class KeyTable {
     std::uint32_t id = kMissing;  // kMissing: the slot is empty
   };
 
+  static constexpr std::size_t kFirstSlots = 64;  // a table's first size
+
   std::size_t slot_of(std::string_view key, std::uint32_t hash) const;
   void grow();
 
